@@ -1,0 +1,42 @@
+// CCommandFile: reads a command file and holds its lines in file order.
+//
+// Lines end at every NUL, CR and LF byte, in any mix; empty runs add nothing, and a last line
+// without an ending counts. The bytes of a line are kept exactly (no trimming, no comment
+// cutting, no conversion) and a line may be of any length.
+//
+// Load empties the store first, so a failed load leaves it empty. Results:
+//  - 0 when the file cannot be opened (missing, no permission, not a regular file) or is
+//    larger than kMaxFileSize; a file over the cap also sets GetReadError().
+//  - 0 when reading fails part way; GetReadError() then gives the system's reason text.
+//  - 1 otherwise, also for an empty file.
+//
+// Used by the user-interface thread only; no lock.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CCommandFile
+{
+public:
+    static constexpr std::uint64_t kMaxFileSize = 64ull * 1024 * 1024;
+
+    CCommandFile() = default;
+    virtual ~CCommandFile() = default;
+
+    int Load(const char* path);
+    std::uint32_t GetCount() const;
+    // Copies line `index` into `destination` and its length into `length`; returns 1. An
+    // index at or beyond GetCount() returns 0 with length 0 and leaves `destination` alone.
+    int GetLine(std::uint32_t index, std::string& destination, int& length) const;
+    void Clear();
+
+    // The reason the last Load could not read its file ("File too large", "Input/output
+    // error", ...), or empty when it read the file or could not open it.
+    const std::string& GetReadError() const { return m_readError; }
+
+private:
+    std::vector<std::string> m_lines;
+    std::string m_readError;
+};

@@ -1,0 +1,11 @@
+// Entry point of the widget test programs: GoogleTest inside a QApplication, so widgets can be
+// created and events processed. Run them with QT_QPA_PLATFORM=offscreen.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
