@@ -1,0 +1,199 @@
+#include "commands/CommandListBox.h"
+
+#include <QByteArrayList>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace
+{
+
+// A shown list of a fixed size with the given commands, laid out and ready for the mouse.
+class CommandListBoxTest : public ::testing::Test
+{
+  protected:
+    void Show(const QByteArrayList& commands)
+    {
+        for (const QByteArray& command : commands)
+            m_list.AddCommand(command);
+        m_list.resize(240, 200);
+        m_list.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_list));
+        m_list.doItemsLayout();
+    }
+
+    QPoint CentreOf(int row) { return m_list.visualItemRect(m_list.item(row)).center(); }
+
+    // The events of a real double-click: press, release, double-click, release.
+    void UserDoubleClick(QPoint pos, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QWidget* viewport = m_list.viewport();
+        QTest::mouseClick(viewport, button, Qt::NoModifier, pos);
+        QTest::mouseDClick(viewport, button, Qt::NoModifier, pos);
+        QTest::mouseRelease(viewport, button, Qt::NoModifier, pos);
+    }
+
+    // Double-clicks at a point of the viewport and returns every text picked by it.
+    QByteArrayList DoubleClick(QPoint pos, Qt::MouseButton button = Qt::LeftButton)
+    {
+        QByteArrayList picked;
+        const auto connection =
+            QObject::connect(&m_list, &CCommandListBox::commandPicked,
+                             [&picked](const QByteArray& text) { picked.append(text); });
+        UserDoubleClick(pos, button);
+        QObject::disconnect(connection);
+        return picked;
+    }
+
+    CCommandListBox m_list;
+};
+
+TEST_F(CommandListBoxTest, DoubleClickSendsTheItemUnderThePointer)
+{
+    Show({"A", "B", "C"});
+    EXPECT_EQ(DoubleClick(CentreOf(1)), QByteArrayList{"B"});
+    EXPECT_EQ(DoubleClick(CentreOf(0)), QByteArrayList{"A"});
+    EXPECT_EQ(DoubleClick(CentreOf(2)), QByteArrayList{"C"});
+}
+
+TEST_F(CommandListBoxTest, DoubleClickBelowTheLastItemSendsTheLastItem)
+{
+    Show({"A", "B", "C"});
+    const QRect last = m_list.visualItemRect(m_list.item(2));
+    ASSERT_LT(last.bottom() + 40, m_list.viewport()->height());
+    EXPECT_EQ(DoubleClick(QPoint(10, last.bottom() + 40)), QByteArrayList{"C"});
+    EXPECT_EQ(DoubleClick(QPoint(10, m_list.viewport()->height() - 1)), QByteArrayList{"C"});
+}
+
+// Spacing opens gaps around the rows; a double-click there picks the nearest row.
+TEST_F(CommandListBoxTest, DoubleClickBesideTheRowsPicksTheNearest)
+{
+    m_list.setSpacing(8);
+    Show({"A", "B", "C"});
+    const QRect first = m_list.visualItemRect(m_list.item(0));
+    const QRect second = m_list.visualItemRect(m_list.item(1));
+    ASSERT_GT(first.top(), 2);
+    ASSERT_GT(second.top() - first.bottom(), 6);
+    EXPECT_EQ(DoubleClick(QPoint(first.left(), 1)), QByteArrayList{"A"});
+    EXPECT_EQ(DoubleClick(QPoint(first.left(), first.bottom() + 2)), QByteArrayList{"A"});
+    EXPECT_EQ(DoubleClick(QPoint(first.left(), second.top() - 2)), QByteArrayList{"B"});
+}
+
+TEST_F(CommandListBoxTest, EmptyListSendsNothing)
+{
+    Show({});
+    EXPECT_TRUE(DoubleClick(QPoint(10, 10)).isEmpty());
+    EXPECT_TRUE(DoubleClick(QPoint(10, 150)).isEmpty());
+}
+
+TEST_F(CommandListBoxTest, OnlyTheLeftButtonPicks)
+{
+    Show({"A"});
+    EXPECT_TRUE(DoubleClick(CentreOf(0), Qt::RightButton).isEmpty());
+}
+
+TEST_F(CommandListBoxTest, TextIsSentExactlyAsAdded)
+{
+    const QByteArray withComment = "  0A0B  // reset the board\t";
+    const QByteArray backslash = "01 02\\ ping";
+    const QByteArray notUtf8 = "\xC4\xE3\xBA\xC3 7E"; // shown decoded, kept as bytes
+    Show({withComment, backslash, notUtf8});
+    EXPECT_EQ(DoubleClick(CentreOf(0)), QByteArrayList{withComment});
+    EXPECT_EQ(DoubleClick(CentreOf(1)), QByteArrayList{backslash});
+    EXPECT_EQ(DoubleClick(CentreOf(2)), QByteArrayList{notUtf8});
+    EXPECT_EQ(m_list.item(0)->text(), QString::fromLocal8Bit(withComment));
+}
+
+TEST_F(CommandListBoxTest, DuplicatesShowTwiceAndSendTheSameText)
+{
+    Show({"0102", "0304", "0102"});
+    ASSERT_EQ(m_list.count(), 3);
+    EXPECT_EQ(m_list.item(0)->text(), m_list.item(2)->text());
+    EXPECT_EQ(DoubleClick(CentreOf(0)), QByteArrayList{"0102"});
+    EXPECT_EQ(DoubleClick(CentreOf(2)), QByteArrayList{"0102"});
+}
+
+TEST_F(CommandListBoxTest, ItemsAndCopiesAreAppendedTogetherUnsorted)
+{
+    EXPECT_EQ(m_list.AddCommand("0C"), 1);
+    m_list.AddCommand("0A");
+    m_list.AddCommand("0B");
+    const QByteArrayList expected{"0C", "0A", "0B"};
+    EXPECT_EQ(m_list.commands(), expected);
+    ASSERT_EQ(m_list.count(), 3);
+    for (int row = 0; row < 3; ++row)
+        EXPECT_EQ(m_list.item(row)->text(), QString::fromLatin1(expected[row]));
+}
+
+TEST_F(CommandListBoxTest, AddingLeavesTheSelectionAlone)
+{
+    Show({"A", "B"});
+    EXPECT_TRUE(m_list.selectedItems().isEmpty());
+    EXPECT_FALSE(m_list.selectionModel()->hasSelection());
+
+    QTest::mouseClick(m_list.viewport(), Qt::LeftButton, Qt::NoModifier, CentreOf(0));
+    ASSERT_EQ(m_list.selectedItems().size(), 1);
+    m_list.AddCommand("C");
+    ASSERT_EQ(m_list.selectedItems().size(), 1);
+    EXPECT_EQ(m_list.selectedItems().first(), m_list.item(0));
+}
+
+TEST_F(CommandListBoxTest, SingleClickOnlySelects)
+{
+    Show({"A", "B"});
+    QByteArrayList picked;
+    QObject::connect(&m_list, &CCommandListBox::commandPicked,
+                     [&picked](const QByteArray& text) { picked.append(text); });
+    QTest::mouseClick(m_list.viewport(), Qt::LeftButton, Qt::NoModifier, CentreOf(1));
+    EXPECT_TRUE(picked.isEmpty());
+    EXPECT_EQ(m_list.currentRow(), 1);
+    QTest::mouseClick(m_list.viewport(), Qt::LeftButton, Qt::NoModifier, CentreOf(0));
+    ASSERT_EQ(m_list.selectedItems().size(), 1);
+    EXPECT_EQ(m_list.selectedItems().first(), m_list.item(0));
+}
+
+// The terminal window handles the pick before the list's own double-click processing.
+TEST_F(CommandListBoxTest, PickArrivesBeforeTheListsOwnDoubleClickHandling)
+{
+    Show({"A"});
+    QStringList order;
+    QObject::connect(&m_list, &CCommandListBox::commandPicked,
+                     [&order](const QByteArray&) { order.append(QStringLiteral("picked")); });
+    QObject::connect(&m_list, &QListWidget::itemDoubleClicked,
+                     [&order](QListWidgetItem*) { order.append(QStringLiteral("list")); });
+    UserDoubleClick(CentreOf(0));
+    EXPECT_EQ(order, (QStringList{QStringLiteral("picked"), QStringLiteral("list")}));
+}
+
+// A receiver that loads more commands while handling a pick must still see the picked text.
+TEST_F(CommandListBoxTest, ReceiverMayAddCommandsWhileHandlingAPick)
+{
+    Show({"A", "B"});
+    QByteArrayList seen;
+    QObject::connect(&m_list, &CCommandListBox::commandPicked,
+                     [this, &seen](const QByteArray& text)
+                     {
+                         for (int i = 0; i < 1000; ++i)
+                             m_list.AddCommand(QByteArray::number(i));
+                         seen.append(text);
+                     });
+    UserDoubleClick(CentreOf(1));
+    EXPECT_EQ(seen, QByteArrayList{"B"});
+    EXPECT_EQ(m_list.count(), 1002);
+    EXPECT_EQ(m_list.commands().size(), 1002);
+}
+
+TEST_F(CommandListBoxTest, RowsAreEighteenPixelsWhateverTheFont)
+{
+    QFont large = m_list.font();
+    large.setPixelSize(30);
+    m_list.setFont(large);
+    Show({"A", "B", "C"});
+    for (int row = 0; row < 3; ++row)
+    {
+        const QRect rect = m_list.visualItemRect(m_list.item(row));
+        EXPECT_EQ(rect.height(), CCommandListBox::kItemHeight);
+        EXPECT_EQ(rect.top(), row * CCommandListBox::kItemHeight);
+    }
+}
+
+} // namespace
