@@ -5,7 +5,7 @@
 // so spaces before a comment end up trailing and are trimmed.
 //
 // Both change a writable NUL-terminated text in place, never make it longer, and are
-// reentrant.
+// reentrant. A null pointer does nothing.
 #pragma once
 
 void CutComment(char* text);

@@ -5,8 +5,14 @@
 // would not fit; it never shrinks except through Assign.
 //
 // Size limit: the text never holds more than GetLimit() characters (2^30 - 1 unless a smaller
-// limit is given). An Assign or Append that would pass the limit, or whose allocation fails,
-// leaves the buffer exactly as it was; the caller makes room first with DiscardPrefix.
+// limit is given; a limit outside 0 to 2^30 - 1 is clamped into it). An Assign or Append that
+// would pass the limit, or whose allocation fails, leaves the buffer exactly as it was; the
+// caller makes room first with DiscardPrefix. The one exception is Assign of the empty text:
+// it always empties the buffer, keeping the old block if a fresh one cannot be had, so that
+// clearing works even when memory is short. Only the constructor can fail outright, with
+// std::bad_alloc, when not even its first 4 bytes can be allocated.
+//
+// A null text counts as the empty text.
 //
 // Not thread-safe: one thread at a time. The terminal window guards its log with a lock.
 #pragma once
@@ -15,7 +21,7 @@
 
 class CTextBuffer
 {
-public:
+  public:
     static constexpr int kDefaultLimit = (1 << 30) - 1;
 
     explicit CTextBuffer(int limit = kDefaultLimit);
@@ -28,7 +34,8 @@ public:
     CTextBuffer& Assign(const char* text);
     // Adds `text` (NUL-terminated) at the end. `text` must not point into this buffer.
     CTextBuffer& Append(const char* text);
-    // Adds `length` characters of `text` at the end; for callers that know the length.
+    // Adds `length` characters of `text` at the end; for callers that know the length. A
+    // length of 0 or less adds nothing.
     CTextBuffer& Append(const char* text, int length);
     // Removes the first `count` characters (all of them when count >= length), keeping the
     // block; the remaining text moves to the front.
@@ -40,10 +47,10 @@ public:
     int GetCapacity() const { return m_nCapacity; }
     int GetLimit() const { return m_nLimit; }
 
-    // The smallest power of two not below n (1 for n <= 1).
+    // The smallest power of two not below n (1 for n <= 1); n must not exceed 2^62.
     static std::int64_t NextPowerOfTwo(std::int64_t n);
 
-private:
+  private:
     // Makes room for `add` more characters and the terminator; false when that would pass
     // the limit or the allocation failed, with nothing changed.
     bool Grow(int add);
