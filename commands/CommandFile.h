@@ -10,16 +10,38 @@
 //  - 0 when reading fails part way; GetReadError() then gives the system's reason text.
 //  - 1 otherwise, also for an empty file.
 //
+// Only regular files are read: a FIFO, a device or a directory given as the file is refused
+// without blocking. Linux has no share modes, so a file that another program holds open loads
+// normally. The store takes about the file's size plus four bytes per line.
+//
 // Used by the user-interface thread only; no lock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// Lines stored end to end without their line ends: line i is text[ends[i - 1], ends[i]),
+// with 0 in place of ends[-1]. Joining the lines therefore gives `text`.
+struct CCommandLines
+{
+    std::string text;
+    std::vector<std::uint32_t> ends;
+
+    std::size_t Count() const { return ends.size(); }
+    std::string_view Line(std::size_t index) const;
+};
+
+// Splits `data` into lines by the rule above, reusing its storage for the lines' bytes, and
+// replaces what `lines` held. Data of 4 GiB or more does not fit the 32-bit offsets: it is
+// refused with false and `lines` left empty.
+bool SplitCommandLines(std::string&& data, CCommandLines& lines);
 
 class CCommandFile
 {
-public:
+  public:
     static constexpr std::uint64_t kMaxFileSize = 64ull * 1024 * 1024;
 
     CCommandFile() = default;
@@ -36,7 +58,7 @@ public:
     // error", ...), or empty when it read the file or could not open it.
     const std::string& GetReadError() const { return m_readError; }
 
-private:
-    std::vector<std::string> m_lines;
+  private:
+    CCommandLines m_lines;
     std::string m_readError;
 };
