@@ -1,0 +1,470 @@
+#include "terminal/TerminalDlg.h"
+
+#include "commands/CommandListBox.h"
+#include "serial/LineSettings.h"
+#include "terminal/ControlIds.h"
+#include "terminal/PortChoice.h"
+#include "terminal/ReceiveView.h"
+#include "terminal/TerminalLayout.h"
+#include "text/HexCodec.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <vector>
+
+namespace
+{
+constexpr std::uint32_t kReadBlock = 256; // bytes per read of the receive worker
+constexpr auto kWorkerPause = std::chrono::milliseconds(10);
+constexpr std::uint32_t kReadTimeoutMs = 50; // a read waits this long for a first byte
+constexpr std::uint32_t kWriteTimeoutMs = 300;
+constexpr int kPortChangePauseMs = 500;
+constexpr int kFrameMs = 16; // the view is refreshed at most once a frame
+
+template <class T> T* As(QWidget* widget)
+{
+    return static_cast<T*>(widget);
+}
+} // namespace
+
+CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
+    : QDialog(parent), m_port(std::move(roots))
+{
+    setWindowTitle(QString::fromLatin1(kTerminalTitle));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    setFont(TerminalTemplateFont());
+
+    m_viewTimer.setSingleShot(true);
+    m_viewTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_viewTimer, &QTimer::timeout, this, &CTerminalDlg::UpdateReceiveView);
+    m_sinceViewUpdate.start();
+
+    CreateControls();
+    OnInitDialog();
+    BindEvents();
+}
+
+CTerminalDlg::~CTerminalDlg()
+{
+    // The worker uses the port, the log and this window: it ends before any of them goes.
+    StopWorker();
+    m_viewTimer.stop();
+    // The view is a child widget and so outlives the members; it must not reach the log then.
+    m_ctrlReceive->SetLog(nullptr);
+}
+
+QWidget* CTerminalDlg::GetDlgItem(int id) const
+{
+    return m_items.value(id, nullptr);
+}
+
+void CTerminalDlg::CreateControls()
+{
+    const CDialogUnits units(font());
+    setFixedSize(units.ToPixels(QSize(kTemplateWidth, kTemplateHeight)));
+    const int listItemHeight = QFontMetrics(font()).height() + 2;
+
+    std::array<QWidget*, kTerminalControls.size()> created{};
+    for (std::size_t i = 0; i < kTerminalControls.size(); ++i)
+    {
+        const ControlSpec& spec = kTerminalControls[i];
+        const QString caption = spec.caption ? QString::fromLatin1(spec.caption) : QString();
+        QRect place = units.ToPixels(spec.x, spec.y, spec.cx, spec.cy);
+        QWidget* widget = nullptr;
+        switch (spec.kind)
+        {
+        case ControlKind::GroupBox:
+            widget = new QGroupBox(caption, this);
+            break;
+        case ControlKind::Label:
+        {
+            auto* label = new QLabel(caption, this);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            widget = label;
+            break;
+        }
+        case ControlKind::ComboBox:
+        {
+            auto* combo = spec.id == IDC_PORT ? new CPortChoice(this) : new QComboBox(this);
+            combo->setEditable(false);
+            // The template gives the opened list's height; the closed box takes one row.
+            const int closed = units.ToPixelsY(kClosedComboHeight);
+            combo->setMaxVisibleItems(std::max(1, (place.height() - closed) / listItemHeight));
+            place.setHeight(closed);
+            widget = combo;
+            break;
+        }
+        case ControlKind::PushButton:
+        {
+            auto* button = new QPushButton(caption, this);
+            // No default button: Enter clicks only the focused button (keyPressEvent).
+            button->setAutoDefault(false);
+            widget = button;
+            break;
+        }
+        case ControlKind::CheckBox:
+            widget = new QCheckBox(caption, this);
+            break;
+        case ControlKind::Edit:
+            widget = new QLineEdit(caption, this);
+            break;
+        case ControlKind::StatusPane:
+        {
+            auto* pane = new QLabel(caption, this);
+            pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            pane->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            pane->setIndent(3);
+            widget = pane;
+            break;
+        }
+        case ControlKind::ListBox:
+            m_ctrlCommands = new CCommandListBox(this);
+            widget = m_ctrlCommands;
+            break;
+        case ControlKind::ReceiveView:
+            m_ctrlReceive = new CReceiveView(this);
+            widget = m_ctrlReceive;
+            break;
+        }
+        widget->setObjectName(QString::fromLatin1(spec.objectName));
+        widget->setAccessibleName(QString::fromLatin1(spec.accessibleName));
+        // A caption is never cut off: where this font needs a few pixels more than the
+        // template gives a label or check box, it grows rightwards into the gap beside it.
+        if (spec.visible && (spec.kind == ControlKind::Label || spec.kind == ControlKind::CheckBox))
+            place.setWidth(std::max(place.width(), widget->minimumSizeHint().width()));
+        widget->setGeometry(place);
+        if (!spec.visible)
+            widget->hide();
+        if (spec.id != 0)
+            m_items.insert(spec.id, widget);
+        created[i] = widget;
+    }
+
+    // Labels name the controls they stand beside, and the tab order is the template order.
+    QWidget* previous = nullptr;
+    for (std::size_t i = 0; i < kTerminalControls.size(); ++i)
+    {
+        QWidget* widget = created[i];
+        if (kTerminalControls[i].buddyId != 0)
+            As<QLabel>(widget)->setBuddy(GetDlgItem(kTerminalControls[i].buddyId));
+        if (widget->focusPolicy() & Qt::TabFocus)
+        {
+            if (previous != nullptr)
+                setTabOrder(previous, widget);
+            previous = widget;
+        }
+    }
+}
+
+int CTerminalDlg::OnInitDialog()
+{
+    auto* port = As<QComboBox>(GetDlgItem(IDC_PORT));
+    for (int n = 1; n <= kPortCount; ++n)
+        port->addItem(QString::asprintf("COM%d", n));
+    port->setCurrentIndex(0);
+
+    auto* baud = As<QComboBox>(GetDlgItem(IDC_BAUDRATE));
+    for (std::uint32_t rate : g_baudRates)
+        baud->addItem(QString::asprintf("%d", static_cast<int>(rate)));
+    baud->setCurrentIndex(kDefaultBaudIndex);
+
+    auto* byteSize = As<QComboBox>(GetDlgItem(IDC_BYTESIZE));
+    for (int size = kFirstByteSize; size < kFirstByteSize + kByteSizeCount; ++size)
+        byteSize->addItem(QString::asprintf("%d", size));
+    byteSize->setCurrentIndex(kDefaultByteSizeIndex);
+
+    auto* stopBits = As<QComboBox>(GetDlgItem(IDC_STOPBITS));
+    for (const char* name : g_stopBitsNames)
+        stopBits->addItem(QString::fromLatin1(name));
+    stopBits->setCurrentIndex(kDefaultStopBitsIndex);
+
+    auto* parity = As<QComboBox>(GetDlgItem(IDC_PARITY));
+    for (const char* name : g_parityNames)
+        parity->addItem(QString::fromLatin1(name));
+    parity->setCurrentIndex(kDefaultParityIndex);
+
+    auto* flow = As<QComboBox>(GetDlgItem(IDC_FLOW));
+    for (const char* name : g_flowNames)
+        flow->addItem(QString::fromLatin1(name));
+    flow->setCurrentIndex(kDefaultFlowIndex);
+
+    As<QCheckBox>(GetDlgItem(IDC_DTR))->setChecked(true);
+    As<QCheckBox>(GetDlgItem(IDC_RTS))->setChecked(true);
+
+    GetDlgItem(IDC_OPEN_PORT)->setEnabled(true);
+    GetDlgItem(IDC_CLOSE_PORT)->setEnabled(false);
+    SetPortStatus(QStringLiteral("COM not open"));
+
+    m_port.CreateLock();
+    RefreshPortToolTips();
+    As<CPortChoice>(GetDlgItem(IDC_PORT))->SetAboutToOpen([this] { RefreshPortToolTips(); });
+    m_ctrlReceive->SetLog(&m_receiveLog);
+    port->setFocus();
+    return 1;
+}
+
+// The event table: each control notification bound to its handler. Choices notify only when
+// the user changes them, since the defaults above are selected before anything is bound.
+void CTerminalDlg::BindEvents()
+{
+    const auto clicked = [this](int id, void (CTerminalDlg::*handler)())
+    { connect(As<QAbstractButton>(GetDlgItem(id)), &QAbstractButton::clicked, this, handler); };
+    const auto selChange = [this](int id, auto handler)
+    { connect(As<QComboBox>(GetDlgItem(id)), &QComboBox::currentIndexChanged, this, handler); };
+
+    clicked(IDC_CLOSE_PORT, &CTerminalDlg::OnClosePort);
+    clicked(IDC_OPEN_PORT, &CTerminalDlg::OnOpenPort);
+    clicked(IDC_CLEAR, &CTerminalDlg::OnClearWindow);
+    clicked(IDC_SEND, &CTerminalDlg::OnSendChars);
+    connect(As<QLineEdit>(GetDlgItem(IDC_INPUT)), &QLineEdit::returnPressed, this,
+            &CTerminalDlg::OnSendChars);
+    selChange(IDC_BAUDRATE, &CTerminalDlg::OnSelChangeBaudRate);
+    selChange(IDC_PARITY, &CTerminalDlg::ApplyLineSettings);
+    clicked(IDC_DTR, &CTerminalDlg::OnDtrRtsClicked);
+    clicked(IDC_RTS, &CTerminalDlg::OnDtrRtsClicked);
+    selChange(IDC_BYTESIZE, &CTerminalDlg::ApplyLineSettings);
+    selChange(IDC_FLOW, &CTerminalDlg::ApplyLineSettings);
+    selChange(IDC_STOPBITS, &CTerminalDlg::ApplyLineSettings);
+    selChange(IDC_PORT, &CTerminalDlg::OnSelChangePort);
+}
+
+void CTerminalDlg::OnOpenPort()
+{
+    const int n = As<QComboBox>(GetDlgItem(IDC_PORT))->currentIndex() + 1;
+    // A worker left from a failed close still reads the old device: it ends before the
+    // device is replaced, so that at most one worker ever runs.
+    StopWorker();
+    if (m_port.Open(n))
+    {
+        GetDlgItem(IDC_OPEN_PORT)->setEnabled(false);
+        GetDlgItem(IDC_CLOSE_PORT)->setEnabled(true);
+        SetPortStatus(QString::asprintf("COM%d open success", n));
+        ApplyLineSettings();
+        m_port.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
+        StartWorker();
+    }
+    else
+    {
+        SetPortStatus(QString::asprintf("COM%d open fail", n),
+                      QString::fromStdString(m_port.GetLastOpenError()));
+        m_bPortOpen = 0;
+    }
+}
+
+void CTerminalDlg::OnClosePort()
+{
+    if (m_bPortOpen == 0)
+        return;
+    if (m_port.Close())
+    {
+        GetDlgItem(IDC_OPEN_PORT)->setEnabled(true);
+        GetDlgItem(IDC_CLOSE_PORT)->setEnabled(false);
+        SetPortStatus(QStringLiteral("COM close"));
+        // Closing woke the worker's read; it ends within one pass.
+        StopWorker();
+    }
+    else
+    {
+        SetPortStatus(QStringLiteral("COM close fail"));
+    }
+}
+
+void CTerminalDlg::OnSelChangePort()
+{
+    if (m_bPortOpen == 0)
+        return;
+    OnClosePort();
+    PauseWithoutUserInput(kPortChangePauseMs);
+    OnOpenPort();
+}
+
+void CTerminalDlg::OnSelChangeBaudRate()
+{
+    const int index = As<QComboBox>(GetDlgItem(IDC_BAUDRATE))->currentIndex();
+    As<QLabel>(GetDlgItem(IDC_STATUS_BAUD))
+        ->setText(QString::asprintf(
+            "%dbps", static_cast<int>(g_baudRates[static_cast<std::size_t>(index)])));
+    ApplyLineSettings();
+}
+
+int CTerminalDlg::ApplyLineSettings()
+{
+    DCB dcb;
+    if (!m_port.GetState(&dcb))
+        return 0;
+    FillLineSettings(&dcb);
+    return m_port.SetState(dcb);
+}
+
+void CTerminalDlg::OnDtrRtsClicked()
+{
+    ApplyLineSettings();
+}
+
+void CTerminalDlg::FillLineSettings(DCB* dcb)
+{
+    LineChoices choices;
+    choices.baudIndex = As<QComboBox>(GetDlgItem(IDC_BAUDRATE))->currentIndex();
+    choices.byteSizeIndex = As<QComboBox>(GetDlgItem(IDC_BYTESIZE))->currentIndex();
+    choices.stopBitsIndex = As<QComboBox>(GetDlgItem(IDC_STOPBITS))->currentIndex();
+    choices.parityIndex = As<QComboBox>(GetDlgItem(IDC_PARITY))->currentIndex();
+    choices.flowIndex = As<QComboBox>(GetDlgItem(IDC_FLOW))->currentIndex();
+    choices.dtrChecked = As<QCheckBox>(GetDlgItem(IDC_DTR))->isChecked();
+    choices.rtsChecked = As<QCheckBox>(GetDlgItem(IDC_RTS))->isChecked();
+    MapLineSettings(choices, dcb);
+}
+
+void CTerminalDlg::OnClearWindow()
+{
+    // The view draws from the log, so emptying the log under its lock empties what the view
+    // shows in the same step; Refresh then resets its scrolling and selection.
+    m_receiveLog.Clear();
+    m_ctrlReceive->Refresh();
+}
+
+void CTerminalDlg::OnSendChars()
+{
+    if (m_bPortOpen == 0)
+    {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
+                        QStringLiteral("Not open port"), QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+    const QByteArray text = As<QLineEdit>(GetDlgItem(IDC_INPUT))->text().toLocal8Bit();
+    const auto length = static_cast<std::uint32_t>(text.size());
+    if (length == 0)
+        return;
+    std::vector<std::uint8_t> bytes(length / 2 + 2, 0);
+    std::uint32_t count = 0;
+    HexToBytes(text.constData(), length, bytes.data(), &count);
+    WriteBytes(bytes.data(), count);
+}
+
+int CTerminalDlg::WriteBytes(const std::uint8_t* bytes, std::uint32_t count)
+{
+    if (bytes == nullptr || count == 0)
+        return 0;
+    std::uint32_t written = 0;
+    return m_port.Write(bytes, count, &written) ? 1 : 0;
+}
+
+int CTerminalDlg::OnReceive(const std::uint8_t* bytes, std::uint32_t count)
+{
+    if (bytes == nullptr || count == 0)
+        return 0;
+    m_receiveLog.AppendBytes(bytes, count);
+    RequestViewUpdate();
+    return 1;
+}
+
+void CTerminalDlg::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+    {
+        // The Input field has already sent (returnPressed); nothing else ends the window.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled())
+            button->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void CTerminalDlg::StartWorker()
+{
+    m_bPortOpen = 1;
+    m_worker = std::thread(&CTerminalDlg::ReceiveWorkerProc, this);
+}
+
+void CTerminalDlg::StopWorker()
+{
+    m_bPortOpen = 0;
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void CTerminalDlg::ReceiveWorkerProc()
+{
+    std::array<std::uint8_t, kReadBlock> buffer;
+    while (m_bPortOpen != 0)
+    {
+        std::uint32_t count = 0;
+        if (m_port.Read(buffer.data(), kReadBlock, &count))
+            OnReceive(buffer.data(), count);
+        // A full read means more is waiting; only a pass that drained the queue rests.
+        if (count < kReadBlock)
+            std::this_thread::sleep_for(kWorkerPause);
+    }
+}
+
+// Worker side: at most one request is in flight; the refresh it leads to reads everything
+// appended up to then.
+void CTerminalDlg::RequestViewUpdate()
+{
+    if (!m_viewUpdatePending.exchange(true))
+        QMetaObject::invokeMethod(this, &CTerminalDlg::ScheduleViewUpdate, Qt::QueuedConnection);
+}
+
+void CTerminalDlg::ScheduleViewUpdate()
+{
+    const qint64 since = m_sinceViewUpdate.elapsed();
+    if (since >= kFrameMs)
+        UpdateReceiveView();
+    else if (!m_viewTimer.isActive())
+        m_viewTimer.start(static_cast<int>(kFrameMs - since));
+}
+
+void CTerminalDlg::UpdateReceiveView()
+{
+    m_viewUpdatePending = false;
+    m_sinceViewUpdate.restart();
+    m_ctrlReceive->Refresh();
+}
+
+void CTerminalDlg::SetPortStatus(const QString& text, const QString& toolTip)
+{
+    auto* pane = As<QLabel>(GetDlgItem(IDC_STATUS_PORT));
+    pane->setText(text);
+    pane->setToolTip(toolTip);
+}
+
+void CTerminalDlg::RefreshPortToolTips()
+{
+    auto* port = As<QComboBox>(GetDlgItem(IDC_PORT));
+    for (int i = 0; i < port->count(); ++i)
+    {
+        const int n = i + 1;
+        const QString device = QString::fromStdString(m_port.DescribePort(n));
+        QString tip = device.isEmpty() ? QString::asprintf("No device is COM%d right now", n)
+                                       : QString::asprintf("COM%d is ", n) + device;
+        // A COMn link made by an administrator says little by itself; name what it points to.
+        const QString target = QFileInfo(device).canonicalFilePath();
+        if (!device.isEmpty() && !target.isEmpty() && target != device)
+            tip += QStringLiteral(" (") + target + QLatin1Char(')');
+        port->setItemData(i, tip, Qt::ToolTipRole);
+    }
+}
+
+// The pause of a port change. Painting and timers go on, but clicks and keys wait until it
+// is over, so no other handler runs between the close and the reopen.
+void CTerminalDlg::PauseWithoutUserInput(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}

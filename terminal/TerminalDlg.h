@@ -1,0 +1,101 @@
+// CTerminalDlg: the terminal window, the program's one window. It owns the receive view, the
+// command list, the serial port object and the receive log, lays out its 32 controls from the
+// template (terminal/TerminalLayout.h), binds their notifications to the handlers below in one
+// event table (BindEvents), and runs the receive worker.
+//
+// Port states: Closed ("Open port" enabled, "Close port" disabled, no worker) and Open (the
+// other way round, one worker). The status pane IDC_STATUS_PORT tells which, IDC_STATUS_BAUD the
+// chosen baud rate; failures show only there, except "Send chars" on a closed port, which shows
+// the "Not open port" message box.
+//
+// Threads: every handler runs on the user-interface thread. The receive worker (one at most)
+// reads the port and calls OnReceive, which appends to the receive log under the log's lock and
+// posts a coalesced update request; it never waits for the user-interface thread. So the
+// user-interface thread can, and does, join the old worker before it reopens the port and
+// before the window's members are destroyed. The view is refreshed at most once a frame.
+//
+// Keys: Enter in the Input field sends like "Send chars"; a focused push button takes Enter as
+// its click; Enter anywhere else does nothing. Escape and the close box end the window at once.
+#pragma once
+
+#include "serial/CommTypes.h"
+#include "serial/SerialPort.h"
+#include "terminal/ReceiveLog.h"
+
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+class CCommandListBox;
+class CReceiveView;
+
+class CTerminalDlg : public QDialog
+{
+    Q_OBJECT
+
+  public:
+    // `roots` tells the serial port object where to find devices; tests point it at a
+    // temporary tree.
+    explicit CTerminalDlg(SerialDeviceRoots roots = SerialDeviceRoots(), QWidget* parent = nullptr);
+    ~CTerminalDlg() override;
+
+    // The control with the given IDC_ id, or nullptr.
+    QWidget* GetDlgItem(int id) const;
+
+    // Handlers of the event table.
+    void OnOpenPort();
+    void OnClosePort();
+    void OnSelChangePort();
+    void OnSelChangeBaudRate();
+    int ApplyLineSettings();
+    void OnDtrRtsClicked();
+    void OnClearWindow();
+    void OnSendChars();
+
+    // Writes the current choices of the line-settings controls into `dcb`.
+    void FillLineSettings(DCB* dcb);
+    // One write of `count` bytes to the port; 1 when the port took it, else 0.
+    int WriteBytes(const std::uint8_t* bytes, std::uint32_t count);
+    // Adds a block of received bytes to the log and asks for the view to be refreshed. Returns
+    // 1 when given bytes, 0 for none. Called by the receive worker; safe from any thread.
+    int OnReceive(const std::uint8_t* bytes, std::uint32_t count);
+
+    bool IsPortOpen() const { return m_bPortOpen.load() != 0; }
+    bool IsWorkerRunning() const { return m_worker.joinable(); }
+    const CReceiveLog& ReceiveLog() const { return m_receiveLog; }
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void CreateControls();
+    int OnInitDialog();
+    void BindEvents();
+
+    void StartWorker();
+    void StopWorker();
+    void ReceiveWorkerProc();
+    void RequestViewUpdate();
+    void ScheduleViewUpdate();
+    void UpdateReceiveView();
+
+    void SetPortStatus(const QString& text, const QString& toolTip = QString());
+    void RefreshPortToolTips();
+    void PauseWithoutUserInput(int milliseconds);
+
+    CReceiveView* m_ctrlReceive = nullptr;     // IDC_RECEIVE, a child widget
+    CCommandListBox* m_ctrlCommands = nullptr; // IDC_COMMANDS, a child widget
+    CSerialPort m_port;
+    std::atomic<int> m_bPortOpen{0}; // set while the port is open and the worker is to run
+    CReceiveLog m_receiveLog;
+
+    QHash<int, QWidget*> m_items; // every control with an id, by id
+    std::thread m_worker;
+    std::atomic<bool> m_viewUpdatePending{false};
+    QTimer m_viewTimer;
+    QElapsedTimer m_sinceViewUpdate;
+};

@@ -1,0 +1,159 @@
+// The receive view: wrapping, following the end, selecting and copying, accessibility.
+#include "terminal/ReceiveView.h"
+
+#include "PtyDevice.h"
+#include "terminal/ReceiveLog.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QClipboard>
+#include <QScrollBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace
+{
+class ReceiveView : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        m_view.resize(300, 200);
+        m_view.SetLog(&m_log);
+        m_view.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&m_view));
+    }
+    void Receive(std::size_t count)
+    {
+        const std::vector<std::uint8_t> bytes = SeededBytes(count, m_seed++);
+        m_hex += HexOf(bytes);
+        m_log.AppendBytes(bytes.data(), static_cast<std::uint32_t>(count));
+        m_view.Refresh();
+    }
+    QString All() { return m_view.Text(0, m_view.Length()); }
+    QPoint PointOf(int offset)
+    {
+        return m_view.CharacterRect(offset).center() -
+               QPoint(m_view.CharacterRect(offset).width() / 2, 0);
+    }
+
+    CReceiveLog m_log{4000};
+    CReceiveView m_view;
+    std::string m_hex;
+    std::uint32_t m_seed = 1;
+};
+
+TEST_F(ReceiveView, WrapsOneRunAtAnEvenNumberOfColumns)
+{
+    const int columns = m_view.Columns();
+    EXPECT_EQ(columns % 2, 0);
+    EXPECT_GT(columns, 10);
+    Receive(500);
+    EXPECT_EQ(All().toStdString(), m_hex);
+    EXPECT_EQ(m_view.RowCount(), (1000 + columns - 1) / columns);
+    // Row r holds characters [r * columns, (r + 1) * columns): one row down, same column.
+    EXPECT_EQ(m_view.CharacterRect(columns + 4).left(), m_view.CharacterRect(4).left());
+    EXPECT_EQ(m_view.CharacterRect(columns + 4).top(),
+              m_view.CharacterRect(4).top() + m_view.RowHeight());
+}
+
+TEST_F(ReceiveView, PaintsTheNewestDataWhileFollowingTheEnd)
+{
+    qint64 shownEnd = -1;
+    QObject::connect(&m_view, &CReceiveView::painted,
+                     [&](qint64 end) { shownEnd = std::max(shownEnd, end); });
+    Receive(1200);
+    m_view.viewport()->repaint();
+    EXPECT_TRUE(m_view.IsAtEnd());
+    EXPECT_EQ(shownEnd, 2400);
+}
+
+TEST_F(ReceiveView, FollowsTheEndUntilTheUserScrollsUp)
+{
+    Receive(1200);
+    QScrollBar* bar = m_view.verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), bar->maximum());
+
+    bar->setValue(2); // the user scrolls up
+    Receive(300);
+    EXPECT_EQ(bar->value(), 2);
+
+    bar->setValue(bar->maximum()); // and back to the end
+    Receive(300);
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
+
+TEST_F(ReceiveView, KeepsItsPlaceWhenTheLogDropsOldData)
+{
+    Receive(1500); // 3000 of 4000 characters
+    QScrollBar* bar = m_view.verticalScrollBar();
+    bar->setValue(20);
+    const int firstShown = 20 * m_view.Columns();
+    const std::string shownBefore = m_hex.substr(static_cast<std::size_t>(firstShown), 40);
+    m_view.SetSelection(firstShown, firstShown + 40);
+    Receive(600); // passes the limit: the oldest characters go
+    ASSERT_GT(m_hex.size(), static_cast<std::size_t>(m_view.Length()));
+    EXPECT_EQ(m_view.SelectedText().toStdString(), shownBefore);
+    const int rowNow = m_view.SelectionStart() / m_view.Columns();
+    EXPECT_NEAR(bar->value(), rowNow, 1);
+}
+
+TEST_F(ReceiveView, SelectsWithTheMouseAndCopies)
+{
+    Receive(200);
+    m_view.verticalScrollBar()->setValue(0);
+    QTest::mousePress(m_view.viewport(), Qt::LeftButton, {}, PointOf(2));
+    QTest::mouseMove(m_view.viewport(), PointOf(m_view.Columns() + 6));
+    QTest::mouseRelease(m_view.viewport(), Qt::LeftButton, {}, PointOf(m_view.Columns() + 6));
+    EXPECT_EQ(m_view.SelectionStart(), 2);
+    EXPECT_EQ(m_view.SelectionEnd(), m_view.Columns() + 6);
+
+    QTest::keyClick(&m_view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
+              m_hex.substr(2, static_cast<std::size_t>(m_view.Columns() + 4)));
+
+    QTest::keyClick(&m_view, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(&m_view, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), m_hex);
+}
+
+TEST_F(ReceiveView, ExposesItsTextToAssistiveTechnologies)
+{
+    Receive(100);
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&m_view);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_TRUE(accessible->state().readOnly);
+    EXPECT_TRUE(accessible->state().multiLine);
+    QAccessibleTextInterface* text = accessible->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->characterCount(), 200);
+    EXPECT_EQ(text->text(0, 200).toStdString(), m_hex);
+    int start = 0, end = 0;
+    EXPECT_EQ(text->textAtOffset(5, QAccessible::CharBoundary, &start, &end).toStdString(),
+              m_hex.substr(5, 1));
+    EXPECT_EQ(text->textAtOffset(m_view.Columns() + 1, QAccessible::LineBoundary, &start, &end)
+                  .toStdString(),
+              m_hex.substr(static_cast<std::size_t>(m_view.Columns()),
+                           static_cast<std::size_t>(m_view.Columns())));
+    text->setSelection(0, 10, 20);
+    EXPECT_EQ(m_view.SelectedText().toStdString(), m_hex.substr(10, 10));
+    text->selection(0, &start, &end);
+    EXPECT_EQ(start, 10);
+    EXPECT_EQ(end, 20);
+}
+
+TEST_F(ReceiveView, ClearingStartsAfresh)
+{
+    Receive(1000);
+    m_view.SelectAll();
+    m_log.Clear();
+    m_view.Refresh();
+    EXPECT_EQ(m_view.Length(), 0);
+    EXPECT_EQ(m_view.SelectionStart(), m_view.SelectionEnd());
+    EXPECT_EQ(m_view.verticalScrollBar()->value(), 0);
+    m_hex.clear();
+    Receive(3);
+    EXPECT_EQ(All().toStdString(), m_hex);
+}
+} // namespace
