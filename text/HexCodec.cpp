@@ -39,7 +39,8 @@ constexpr Tables MakeTables()
 
 constexpr Tables kTables = MakeTables();
 
-static_assert(kTables.digit['G'] == 0x47 && kTables.digit['f'] == 15 && kTables.digit['9'] == 9);
+// 'G', 'f' and '9'
+static_assert(kTables.digit[0x47] == 0x47 && kTables.digit[0x66] == 15 && kTables.digit[0x39] == 9);
 static_assert(kTables.pairs[0xA5][0] == 'A' && kTables.pairs[0xA5][1] == '5');
 
 // Non-digits keep their full code, so (16 * hi + lo) is taken modulo 256: only the low
