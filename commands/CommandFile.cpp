@@ -1,5 +1,6 @@
 #include "commands/CommandFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>

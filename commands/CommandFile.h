@@ -31,6 +31,7 @@ struct CCommandLines
     std::vector<std::uint32_t> ends;
 
     std::size_t Count() const { return ends.size(); }
+    // index < Count().
     std::string_view Line(std::size_t index) const;
 };
 
