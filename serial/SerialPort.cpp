@@ -1,0 +1,290 @@
+#include "serial/SerialPort.h"
+
+#include "serial/SerialDevice.h"
+
+#include <chrono>
+
+// One call's hold on the open device: Close waits until every hold is let go before the device
+// (and its descriptor) is destroyed.
+class CSerialPort::Use
+{
+  public:
+    explicit Use(CSerialPort& port) : m_port(port)
+    {
+        std::lock_guard lock(port.m_mx);
+        if (port.m_device && !port.m_closing)
+        {
+            m_device = port.m_device.get();
+            ++port.m_inFlight;
+        }
+    }
+    ~Use()
+    {
+        if (!m_device)
+            return;
+        std::lock_guard lock(m_port.m_mx);
+        if (--m_port.m_inFlight == 0)
+            m_port.m_changed.notify_all();
+    }
+    Use(const Use&) = delete;
+    Use& operator=(const Use&) = delete;
+
+    explicit operator bool() const { return m_device != nullptr; }
+    SerialDevice* operator->() const { return m_device; }
+
+  private:
+    CSerialPort& m_port;
+    SerialDevice* m_device = nullptr;
+};
+
+// The port lock around one transfer, taken with no time limit as Lock(INFINITE) would, but
+// given up when Close runs. Without a lock the transfer runs unserialised.
+class CSerialPort::Transfer
+{
+  public:
+    explicit Transfer(CSerialPort& port) : m_port(port)
+    {
+        std::unique_lock lock(port.m_mx);
+        const auto me = std::this_thread::get_id();
+        port.m_changed.wait(lock,
+                            [&]
+                            {
+                                return port.m_closing || !port.m_lockExists ||
+                                       port.m_lockDepth == 0 || port.m_lockOwner == me;
+                            });
+        if (port.m_closing)
+            return;
+        m_go = true;
+        if (port.m_lockExists)
+        {
+            port.m_lockOwner = me;
+            ++port.m_lockDepth;
+            m_held = true;
+            m_generation = port.m_lockGeneration;
+        }
+    }
+    ~Transfer()
+    {
+        if (m_held)
+            m_port.ReleaseLock(m_generation);
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    explicit operator bool() const { return m_go; }
+
+  private:
+    CSerialPort& m_port;
+    bool m_go = false;
+    bool m_held = false;
+    std::uint64_t m_generation = 0;
+};
+
+CSerialPort::CSerialPort() : CSerialPort(SerialDeviceRoots{}) {}
+
+CSerialPort::CSerialPort(SerialDeviceRoots roots) : m_roots(std::move(roots)) {}
+
+CSerialPort::~CSerialPort()
+{
+    Close();
+    DestroyLock();
+}
+
+int CSerialPort::CreateLock()
+{
+    std::lock_guard lock(m_mx);
+    // A new mutex: whoever held the old one no longer holds this one.
+    m_lockExists = true;
+    m_lockOwner = {};
+    m_lockDepth = 0;
+    ++m_lockGeneration;
+    m_changed.notify_all();
+    return 1;
+}
+
+int CSerialPort::DestroyLock()
+{
+    std::lock_guard lock(m_mx);
+    if (m_lockExists)
+    {
+        m_lockExists = false;
+        m_lockOwner = {};
+        m_lockDepth = 0;
+        ++m_lockGeneration;
+        m_changed.notify_all();
+    }
+    return 1;
+}
+
+int CSerialPort::HasLock() const
+{
+    std::lock_guard lock(m_mx);
+    return m_lockExists ? 1 : 0;
+}
+
+int CSerialPort::Lock(std::uint32_t timeoutMs)
+{
+    std::unique_lock lock(m_mx);
+    if (!m_lockExists)
+        return 0;
+    const auto me = std::this_thread::get_id();
+    const auto available = [&] { return !m_lockExists || m_lockDepth == 0 || m_lockOwner == me; };
+    if (timeoutMs == MAXDWORD)
+        m_changed.wait(lock, available);
+    else if (!m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), available))
+        return 0;
+    if (!m_lockExists)
+        return 0;
+    m_lockOwner = me;
+    ++m_lockDepth;
+    return 1;
+}
+
+int CSerialPort::Unlock()
+{
+    std::lock_guard lock(m_mx);
+    if (!m_lockExists || m_lockDepth == 0 || m_lockOwner != std::this_thread::get_id())
+        return 0;
+    if (--m_lockDepth == 0)
+    {
+        m_lockOwner = {};
+        m_changed.notify_all();
+    }
+    return 1;
+}
+
+void CSerialPort::ReleaseLock(std::uint64_t generation)
+{
+    std::lock_guard lock(m_mx);
+    if (generation != m_lockGeneration || m_lockDepth == 0 ||
+        m_lockOwner != std::this_thread::get_id())
+        return;
+    if (--m_lockDepth == 0)
+    {
+        m_lockOwner = {};
+        m_changed.notify_all();
+    }
+}
+
+int CSerialPort::Open(int portNumber)
+{
+    Close();
+    const std::string name = "COM" + std::to_string(portNumber);
+    std::string whyNot;
+    auto device = SerialDevice::Open(name, m_roots, &whyNot);
+    std::lock_guard lock(m_mx);
+    if (!device)
+    {
+        m_lastOpenError = whyNot;
+        return 0;
+    }
+    m_lastOpenError.clear();
+    m_device = std::move(device);
+    return m_device->SetupQueues(256, 256) ? 1 : 0;
+}
+
+int CSerialPort::Close()
+{
+    std::unique_ptr<SerialDevice> device;
+    {
+        std::unique_lock lock(m_mx);
+        if (!m_device)
+            return 1;
+        m_closing = true;
+        m_device->Wake();
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_inFlight == 0; });
+        device = std::move(m_device);
+        m_closing = false;
+    }
+    // Destroyed here, outside the lock: on return the descriptor and its flock are gone.
+    return 1;
+}
+
+int CSerialPort::IsOpen() const
+{
+    std::lock_guard lock(m_mx);
+    return m_device ? 1 : 0;
+}
+
+int CSerialPort::GetState(DCB* dcb)
+{
+    Use device(*this);
+    return device && dcb && device->GetState(dcb) == DeviceStatus::Ok ? 1 : 0;
+}
+
+int CSerialPort::SetState(DCB dcb)
+{
+    Use device(*this);
+    if (!device)
+        return 0;
+    dcb.DCBlength = sizeof(DCB);
+    return device->SetState(dcb) == DeviceStatus::Ok ? 1 : 0;
+}
+
+int CSerialPort::SetTimeouts(std::uint32_t readConstantMs, std::uint32_t writeConstantMs)
+{
+    Use device(*this);
+    if (!device)
+        return 0;
+    COMMTIMEOUTS timeouts;
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = readConstantMs;
+    timeouts.WriteTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.WriteTotalTimeoutConstant = writeConstantMs;
+    return device->SetTimeouts(timeouts) == DeviceStatus::Ok ? 1 : 0;
+}
+
+int CSerialPort::Read(void* buffer, std::uint32_t count, std::uint32_t* countRead)
+{
+    Use device(*this);
+    if (!device || !countRead || (!buffer && count > 0))
+        return 0;
+    *countRead = 0;
+    if (count == 0)
+        return 1;
+    const auto deadline = std::chrono::steady_clock::now() + device->ReadWait();
+    for (;;)
+    {
+        const DeviceStatus waited = device->WaitForInput(deadline);
+        if (waited == DeviceStatus::TimedOut)
+            return 1;
+        if (waited != DeviceStatus::Ok)
+            return 0;
+        Transfer transfer(*this);
+        if (!transfer || device->ReadQueued(buffer, count, countRead) != DeviceStatus::Ok)
+            return 0;
+        if (*countRead > 0)
+            return 1;
+    }
+}
+
+int CSerialPort::Write(const void* buffer, std::uint32_t count, std::uint32_t* countWritten)
+{
+    Use device(*this);
+    if (!device || !countWritten || (!buffer && count > 0))
+        return 0;
+    *countWritten = 0;
+    Transfer transfer(*this);
+    if (!transfer)
+        return 0;
+    const DeviceStatus written = device->Write(buffer, count, countWritten);
+    return written == DeviceStatus::Ok || written == DeviceStatus::TimedOut ? 1 : 0;
+}
+
+std::string CSerialPort::GetLastOpenError() const
+{
+    std::lock_guard lock(m_mx);
+    return m_lastOpenError;
+}
+
+std::string CSerialPort::DescribePort(int portNumber) const
+{
+    return ResolvePortName("COM" + std::to_string(portNumber), m_roots);
+}
+
+const SerialDeviceRoots& CSerialPort::GetRoots() const
+{
+    return m_roots;
+}

@@ -8,6 +8,20 @@
 // user-interface thread. Read (the receive worker) and Write (the sender) may run on other
 // threads at the same time as each other and as Close: Close wakes a Read or Write in
 // progress, which then returns 0, and no transfer ever touches a closed or reused descriptor.
+// Close returns as soon as those calls have let go (well under a millisecond), discarding
+// output the line has not sent yet. Whoever starts a thread that reads or writes joins it
+// before the object is destroyed.
+//
+// The port lock is a process-private, recursive mutex owned by the thread that took it; Unlock
+// by another thread fails. Write holds it for the whole transfer; Read waits for the first byte
+// without it and takes it only to move the queued bytes, so a sender never waits for the port
+// behind an idle read. A Read or Write waiting for the lock gives up when Close runs.
+//
+// Time-outs (SetTimeouts): a read returns at once with what is queued, else with the first
+// bytes that arrive within the read constant, else with success and 0 bytes. A write stops
+// after the write constant plus the bytes' time on the line at the current rate (10 bits a
+// byte) plus a small margin; stopping short is still success, with the count written. After
+// the device went away, reads and writes fail.
 //
 // This header must not pull in any system header: the device layer under serial/posix/ is
 // the only code that knows about termios.
@@ -15,9 +29,12 @@
 
 #include "serial/CommTypes.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 // Where the device layer looks for devices; tests point both at a temporary tree.
 struct SerialDeviceRoots
@@ -30,7 +47,7 @@ class SerialDevice; // the device layer's handle, serial/posix/
 
 class CSerialPort
 {
-public:
+  public:
     CSerialPort();
     explicit CSerialPort(SerialDeviceRoots roots);
     virtual ~CSerialPort();
@@ -63,4 +80,21 @@ public:
     std::string DescribePort(int portNumber) const;
 
     const SerialDeviceRoots& GetRoots() const;
+
+  private:
+    class Use;
+    class Transfer;
+    void ReleaseLock(std::uint64_t generation);
+
+    const SerialDeviceRoots m_roots;
+    mutable std::mutex m_mx;           // guards every member below; never held while waiting on
+    std::condition_variable m_changed; // the device: port lock free or gone, no call in flight
+    std::unique_ptr<SerialDevice> m_device; // null while closed
+    int m_inFlight = 0;                     // calls using m_device right now
+    bool m_closing = false;
+    bool m_lockExists = false;
+    std::thread::id m_lockOwner;
+    unsigned m_lockDepth = 0;
+    std::uint64_t m_lockGeneration = 0; // a transfer releases only the lock it took
+    std::string m_lastOpenError;
 };

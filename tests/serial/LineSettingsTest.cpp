@@ -1,0 +1,89 @@
+#include "serial/LineSettings.h"
+
+#include "serial/SerialDevice.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace
+{
+
+// A record as a device might report it: a bit pattern in every field.
+DCB DeviceRecord()
+{
+    DCB d;
+    std::memset(static_cast<void*>(&d), 0x5A, sizeof d);
+    return d;
+}
+
+// Compares everything but the fields the mapping writes.
+bool SameOtherFields(DCB a, DCB b)
+{
+    for (DCB* d : {&a, &b})
+    {
+        d->DCBlength = d->BaudRate = d->fDtrControl = d->fRtsControl = 0;
+        d->ByteSize = d->StopBits = d->Parity = 0;
+        d->fOutxCtsFlow = d->fOutxDsrFlow = d->fOutX = d->fInX = 0;
+        d->XonChar = d->XoffChar = 0;
+    }
+    return std::memcmp(&a, &b, sizeof(DCB)) == 0;
+}
+
+} // namespace
+
+TEST(LineSettingsTest, EveryTableEntryMapsToItsCodeAndTheDefaultsTo115200With8N1)
+{
+    DCB d = DeviceRecord();
+    MapLineSettings(LineChoices{}, &d);
+    EXPECT_EQ(d.DCBlength, 28u);
+    EXPECT_EQ(d.BaudRate, 115200u);
+    EXPECT_EQ(d.ByteSize * 100 + d.StopBits * 10 + d.Parity, 800);
+    EXPECT_EQ(d.fDtrControl * 10 + d.fRtsControl, 11u);
+    for (std::size_t i = 0; i < g_baudRates.size(); ++i)
+    {
+        const int n = static_cast<int>(i);
+        const LineChoices c{n, n % 4, n % 3, n % 5, kFlowCustom, n % 2 == 1, n % 3 == 1};
+        d = DeviceRecord();
+        MapLineSettings(c, &d);
+        EXPECT_EQ(d.BaudRate, g_baudRates[i]);
+        EXPECT_EQ(d.ByteSize, 5 + n % 4);
+        EXPECT_EQ(d.StopBits, n % 3);
+        EXPECT_EQ(d.Parity, n % 5);
+        EXPECT_EQ(d.fDtrControl, n % 2 == 1 ? 1u : 0u);
+        EXPECT_EQ(d.fRtsControl, n % 3 == 1 ? 1u : 0u);
+        EXPECT_TRUE(SameOtherFields(d, DeviceRecord()));
+        EXPECT_EQ(d.XonChar, DeviceRecord().XonChar); // Custom keeps the device's flow fields
+    }
+    // A choice with nothing selected counts as its default.
+    MapLineSettings({-1, 4, -1, 5, kFlowNone, true, true}, &d);
+    EXPECT_EQ(d.BaudRate + d.ByteSize + d.StopBits + d.Parity, 115200u + 8);
+}
+
+TEST(LineSettingsTest, FlowChoicesGiveRecordsTheDeviceLayerAccepts)
+{
+    struct Row
+    {
+        int flow;
+        bool rtsBox;
+        unsigned cts, rts, xonXoff;
+    } rows[] = {
+        {kFlowNone, true, 0, RTS_CONTROL_ENABLE, 0},
+        {kFlowNone, false, 0, RTS_CONTROL_DISABLE, 0},
+        {kFlowHardware, false, 1, RTS_CONTROL_HANDSHAKE, 0},
+        {kFlowSoftware, true, 0, RTS_CONTROL_ENABLE, 1},
+        {kFlowCustom, true, 1, RTS_CONTROL_HANDSHAKE, 0}, // as the device had it
+    };
+    for (const Row& r : rows)
+    {
+        DCB d;
+        d.fOutxCtsFlow = 1;
+        d.fRtsControl = RTS_CONTROL_HANDSHAKE;
+        d.fOutxDsrFlow = r.flow != kFlowCustom;
+        MapLineSettings({7, 3, 0, 0, r.flow, true, r.rtsBox}, &d);
+        EXPECT_EQ(d.fOutxCtsFlow, r.cts) << r.flow;
+        EXPECT_EQ(d.fRtsControl, r.rts) << r.flow;
+        EXPECT_EQ(d.fOutX + d.fInX, 2 * r.xonXoff) << r.flow;
+        EXPECT_EQ(d.XonChar * 100 + d.XoffChar, r.xonXoff ? 0x11 * 100 + 0x13 : 0) << r.flow;
+        EXPECT_EQ(ValidateDcb(d), DeviceStatus::Ok) << r.flow;
+    }
+}

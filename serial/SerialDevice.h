@@ -1,0 +1,103 @@
+// The device layer under CSerialPort: one open serial device and the few operations the port
+// object needs from the operating system, shaped after the classic comm calls (open by name,
+// queue sizes, get and set the DCB, time-outs, read, write, close). The Linux implementation
+// lives in serial/posix/; nothing above this header sees a termios bit.
+//
+// Names: "COMn" (n >= 1) resolves to <dev>/COMn when that entry exists (a link made by an
+// administrator or a udev rule, for a name that never changes); otherwise to the n-th serial
+// device present: ttyS ports with a UART behind them (sysfs "type" not 0), then ttyUSB, then
+// ttyACM, then the ports of other serial drivers (entries with a device/driver link), each
+// group in number order. Anything that is not a character device that answers as a terminal
+// is refused, and a port that another opener holds (flock, fcntl lock or TIOCEXCL) is refused
+// before anything on it is changed.
+//
+// Threads: WaitForInput/ReadQueued, Write and the state calls may run on different threads at
+// the same time. Destroying the device needs every other call to have returned; Wake makes
+// every wait of this device return Cancelled at once and for good, so the owner gets there in
+// well under a millisecond.
+//
+// Hang-up: when the device goes away (USB adapter unplugged, far end of a pseudo-terminal
+// closed) the first call that notices reports Gone and the dead descriptor is released at once,
+// so the kernel's locks on the port go with it; later calls report Gone, and WaitForInput waits
+// out its deadline first so that a caller looping on reads does not spin.
+//
+// Time-outs are in milliseconds. Failures are DeviceStatus values; Open explains itself in words.
+#pragma once
+
+#include "serial/CommTypes.h"
+#include "serial/SerialPort.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+enum class DeviceStatus
+{
+    Ok,
+    TimedOut,         // nothing came, or not everything could be written, within the time-out
+    Cancelled,        // Wake was called
+    Gone,             // the device hung up or is not back yet
+    InvalidParameter, // a DCB or time-out record the classic driver rejects too
+    NotSupported,     // valid, but this device or Linux cannot do it
+    Failed,           // any other system error
+};
+
+// "COMn" to a device path under roots.dev, or empty when the name resolves to nothing.
+std::string ResolvePortName(const std::string& name, const SerialDeviceRoots& roots);
+
+// The checks the classic serial driver makes on a DCB (byte size 5 to 8, stop bits 0 to 2,
+// parity 0 to 4, a usable baud rate, 1.5 stop bits only with 5 data bits, 2 stop bits not
+// with 5, distinct XON/XOFF characters while XON/XOFF is on), then the requests Linux cannot
+// honour (DTR/DSR handshake, DSR sensitivity, RTS toggle, CTS output flow without RTS
+// handshake or the reverse, error-character replacement, NUL stripping).
+DeviceStatus ValidateDcb(const DCB& dcb);
+
+class SerialDevice
+{
+  public:
+    // Opens name ("COMn") under roots exclusively and in raw binary mode, or returns null with
+    // the reason in *whyNot ("<path>: in use by another program").
+    static std::unique_ptr<SerialDevice> Open(const std::string& name,
+                                              const SerialDeviceRoots& roots, std::string* whyNot);
+
+    // Closing: the exclusive mode is given up, output not yet sent is discarded (the kernel
+    // would otherwise wait up to 30 s for a stalled line), and the descriptor is closed.
+    virtual ~SerialDevice() = default;
+
+    // Linux has no per-handle queue sizes: always succeeds and changes nothing.
+    virtual bool SetupQueues(std::uint32_t inputBytes, std::uint32_t outputBytes) = 0;
+
+    virtual DeviceStatus GetState(DCB* dcb) = 0;
+    // Validates, applies, reads the settings back and compares; a record that is rejected or
+    // that the device does not keep leaves the device as it was. A pseudo-terminal carries
+    // whole bytes with no wire behind it and forces 8 data bits and no parity: on one, those
+    // two differences are accepted and GetState reports what it keeps.
+    virtual DeviceStatus SetState(const DCB& dcb) = 0;
+
+    // Read modes: interval and multiplier MAXDWORD, any constant (wait up to the constant for
+    // the first byte), or interval MAXDWORD with multiplier and constant 0 (never wait). Writes
+    // stop after the write constant plus the bytes' time on the line at the current rate plus
+    // a small margin; the write multiplier is not used, so no write can wait without bound.
+    // Until set, reads never wait and writes get only the line time and the margin.
+    virtual DeviceStatus SetTimeouts(const COMMTIMEOUTS& timeouts) = 0;
+    virtual std::chrono::milliseconds ReadWait() const = 0;
+
+    // Waits until input is queued (Ok), the deadline passes (TimedOut), Wake (Cancelled) or a
+    // hang-up (Gone).
+    virtual DeviceStatus WaitForInput(std::chrono::steady_clock::time_point deadline) = 0;
+    // Takes up to count queued bytes without waiting; Ok with *countRead 0 when none are.
+    virtual DeviceStatus ReadQueued(void* buffer, std::uint32_t count,
+                                    std::uint32_t* countRead) = 0;
+    // Writes all of count within the write time-out; TimedOut with the count written when the
+    // line does not drain in time.
+    virtual DeviceStatus Write(const void* buffer, std::uint32_t count,
+                               std::uint32_t* countWritten) = 0;
+
+    virtual void Wake() = 0;
+
+    // The path the name resolved to when it was opened.
+    virtual std::string Path() const = 0;
+    // False between a hang-up and the reopening of the device.
+    virtual bool IsConnected() const = 0;
+};
