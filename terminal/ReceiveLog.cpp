@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <mutex>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace
 {
@@ -11,7 +15,18 @@ namespace
 constexpr std::uint32_t kStackBlock = 256;
 } // namespace
 
-CReceiveLog::CReceiveLog(int limit) : m_text(limit) {}
+CReceiveLog::CReceiveLog(int limit) : m_text(limit)
+{
+#if defined(__GLIBC__)
+    // glibc serves large blocks from mappings of their own and grows them by remapping, without
+    // a copy, but only while its mmap threshold stays put: the first large block freed anywhere
+    // raises the threshold, and from then on every doubling of the log copies it within the
+    // heap and leaves the old copy resident. A fixed threshold keeps the log at two bytes of
+    // memory per received byte.
+    static std::once_flag fixed;
+    std::call_once(fixed, [] { mallopt(M_MMAP_THRESHOLD, 128 * 1024); });
+#endif
+}
 
 void CReceiveLog::AppendBytes(const std::uint8_t* bytes, std::uint32_t count)
 {

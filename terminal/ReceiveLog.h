@@ -13,6 +13,9 @@
 // time so that the move behind a discard happens rarely; the newest data always stays. The
 // same happens when memory to grow the text cannot be had. DiscardedLocked() counts the
 // characters dropped from the front since the last clear, so readers can keep positions.
+//
+// Memory: about two bytes per received byte. To keep it so, the first log fixes glibc's mmap
+// threshold at 128 KiB for the whole process (see the constructor).
 #pragma once
 
 #include "text/TextBuffer.h"

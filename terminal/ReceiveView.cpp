@@ -15,6 +15,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -157,6 +159,57 @@ class CReceiveViewAccessible : public QAccessibleWidget, public QAccessibleTextI
     CReceiveView* View() const { return static_cast<CReceiveView*>(widget()); }
 };
 
+// While the view follows streaming data, the scroll bar's range and value change every frame,
+// yet its picture changes only now and then. Repainting it only then saves much of the cost
+// of a frame: styles draw scroll bars with gradients over their whole length. The view makes
+// its changes inside Batch(), and the bar compares its picture once at the end.
+class CFollowingScrollBar : public QScrollBar
+{
+  public:
+    using QScrollBar::QScrollBar;
+
+    template <class Changes> void Batch(Changes changes)
+    {
+        m_batching = true;
+        changes();
+        m_batching = false;
+        if (Look() != m_painted)
+            update();
+    }
+
+  protected:
+    void sliderChange(SliderChange change) override
+    {
+        if (!m_batching)
+            QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override
+    {
+        m_painted = Look();
+        QScrollBar::paintEvent(event);
+    }
+
+  private:
+    struct Picture
+    {
+        QRect slider;
+        bool atMinimum = false;
+        bool atMaximum = false;
+        bool operator==(const Picture&) const = default;
+    };
+    Picture Look() const
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return {style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        this),
+                value() == minimum(), value() == maximum()};
+    }
+
+    bool m_batching = false;
+    Picture m_painted{QRect(-1, -1, 0, 0)};
+};
+
 QAccessibleInterface* ReceiveViewAccessibleFactory(const QString& className, QObject* object)
 {
     if (className == QLatin1String("CReceiveView") && object != nullptr && object->isWidgetType())
@@ -180,6 +233,7 @@ CReceiveView::CReceiveView(QWidget* parent) : QAbstractScrollArea(parent)
     setFont(mono);
 
     setFocusPolicy(Qt::StrongFocus);
+    setVerticalScrollBar(new CFollowingScrollBar(Qt::Vertical, this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // The view paints every pixel itself; this also lets scrolling move pixels instead of
@@ -223,38 +277,42 @@ void CReceiveView::Refresh()
         clears = m_log->ClearsLocked();
     }
 
-    QScrollBar* bar = verticalScrollBar();
+    auto* bar = static_cast<CFollowingScrollBar*>(verticalScrollBar());
     const bool atEnd = IsAtEnd();
     const int oldLength = m_length;
     bool replaced = false;
-    if (clears != m_clears)
-    {
-        m_clears = clears;
-        m_discarded = discarded;
-        m_length = length;
-        m_anchor = m_cursor = discarded;
-        UpdateScrollRange();
-        bar->setValue(0);
-        replaced = true;
-    }
-    else if (discarded != m_discarded)
-    {
-        const std::int64_t rowsGone = (discarded - m_discarded) / m_columns;
-        m_discarded = discarded;
-        m_length = length;
-        UpdateScrollRange();
-        if (!atEnd)
-            bar->setValue(static_cast<int>(std::max<std::int64_t>(0, bar->value() - rowsGone)));
-        replaced = true;
-    }
-    else
-    {
-        m_length = length;
-        UpdateScrollRange();
-    }
-
-    if (atEnd)
-        bar->setValue(bar->maximum());
+    bar->Batch(
+        [&]
+        {
+            if (clears != m_clears)
+            {
+                m_clears = clears;
+                m_discarded = discarded;
+                m_length = length;
+                m_anchor = m_cursor = discarded;
+                UpdateScrollRange();
+                bar->setValue(0);
+                replaced = true;
+            }
+            else if (discarded != m_discarded)
+            {
+                const std::int64_t rowsGone = (discarded - m_discarded) / m_columns;
+                m_discarded = discarded;
+                m_length = length;
+                UpdateScrollRange();
+                if (!atEnd)
+                    bar->setValue(
+                        static_cast<int>(std::max<std::int64_t>(0, bar->value() - rowsGone)));
+                replaced = true;
+            }
+            else
+            {
+                m_length = length;
+                UpdateScrollRange();
+            }
+            if (atEnd)
+                bar->setValue(bar->maximum());
+        });
     if (replaced)
         viewport()->update();
     else if (m_length > oldLength)
@@ -566,28 +624,31 @@ void CReceiveView::UpdateMetrics()
     m_rowHeight = std::max(1, metrics.lineSpacing());
     m_ascent = metrics.ascent();
     m_rawFont = QRawFont::fromFont(font());
-    m_advance = 1;
-    if (m_rawFont.isValid())
+    qreal advance = 1;
+    const QList<quint32> glyphs = m_rawFont.isValid()
+                                      ? m_rawFont.glyphIndexesForString(QLatin1String(kHexDigits))
+                                      : QList<quint32>();
+    if (glyphs.size() == 16)
     {
-        const QList<quint32> glyphs = m_rawFont.glyphIndexesForString(QLatin1String(kHexDigits));
-        if (glyphs.size() == 16)
+        const QList<QPointF> advances = m_rawFont.advancesForGlyphIndexes(glyphs);
+        for (int i = 0; i < 16; ++i)
         {
-            const QList<QPointF> advances = m_rawFont.advancesForGlyphIndexes(glyphs);
-            for (int i = 0; i < 16; ++i)
-            {
-                m_glyphs[static_cast<std::size_t>(i)] = glyphs[i];
-                m_advance = std::max(m_advance, advances[i].x());
-            }
-            return;
+            m_glyphs[static_cast<std::size_t>(i)] = glyphs[i];
+            advance = std::max(advance, advances[i].x());
         }
-        m_rawFont = QRawFont();
     }
-    for (int i = 0; i < 16; ++i)
+    else
     {
-        m_glyphs[static_cast<std::size_t>(i)] = static_cast<quint32>(i);
-        m_advance =
-            std::max<qreal>(m_advance, metrics.horizontalAdvance(QLatin1Char(kHexDigits[i])));
+        m_rawFont = QRawFont();
+        for (int i = 0; i < 16; ++i)
+        {
+            m_glyphs[static_cast<std::size_t>(i)] = static_cast<quint32>(i);
+            advance =
+                std::max<qreal>(advance, metrics.horizontalAdvance(QLatin1Char(kHexDigits[i])));
+        }
     }
+    // Whole pixels: every digit then sits on the pixel grid and comes from one cached image.
+    m_advance = std::max<qreal>(1, std::round(advance));
 }
 
 void CReceiveView::UpdateColumns()

@@ -1,0 +1,498 @@
+// The terminal window under load: the real window (offscreen), a pseudo-terminal as COM1, and a
+// separate feeder process playing the device, so that the process's CPU time is the window's.
+//
+//   (a) flat out: N MiB as fast as the device can send; bytes per second received and shown
+//   (b) paced at 11,520 B/s (a 115200-baud line) and at 100,000 B/s: CPU of this process as %
+//       of one core, resident memory growth per received byte, repaints per second
+//   (c) with 1 MiB and with 256 MiB of log (filled directly): painting the view and appending
+//       one 256-byte block (Google Benchmark), and one append that has to discard at the limit
+//   (d) latency from a block written on the device to its hex painted: median and 99th pct
+//
+// Flags: --flat-mib=16 --paced-seconds=60 --fast-seconds=30 --latency-samples=300
+//        --only=abcd, and Google Benchmark's own flags for (c).
+#include "PtyDevice.h"
+#include "terminal/ControlIds.h"
+#include "terminal/ReceiveView.h"
+#include "terminal/TerminalDlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <benchmark/benchmark.h>
+#include <cinttypes>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <new>
+#include <poll.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace
+{
+struct Options
+{
+    int flatMiB = 16;
+    int pacedSeconds = 60;
+    int fastSeconds = 30;
+    int latencySamples = 300;
+    std::string only = "abcd";
+};
+Options g_options;
+
+std::int64_t NowNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage); // this process only: the feeder is a child
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+std::int64_t ResidentBytes()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r"))
+    {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return std::int64_t(resident) * sysconf(_SC_PAGESIZE);
+}
+
+// What the feeder process writes, and where it leaves its timestamps. Lives in memory shared
+// with the child; the child uses only system calls (it is forked from a threaded process).
+constexpr std::size_t kMaxStamps = 200000;
+struct FeedShared
+{
+    std::int64_t startNs = 0;
+    std::atomic<std::int64_t> stamps{0}; // writes stamped so far
+    std::int64_t stampNs[kMaxStamps];    // when write i began
+    std::int64_t stampEnd[kMaxStamps];   // bytes sent once write i is done
+};
+
+class Feeder
+{
+  public:
+    Feeder()
+    {
+        void* p = mmap(nullptr, sizeof(FeedShared), PROT_READ | PROT_WRITE,
+                       MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        m_shared = p == MAP_FAILED ? nullptr : new (p) FeedShared;
+        // Touch every page now, so that reading stamps later does not count as growth.
+        if (m_shared != nullptr)
+            std::memset(static_cast<void*>(m_shared->stampNs), 0,
+                        sizeof m_shared->stampNs + sizeof m_shared->stampEnd);
+    }
+    ~Feeder()
+    {
+        if (Running())
+            kill(m_pid, SIGKILL); // the window it fed is gone
+        Wait();
+        if (m_shared != nullptr)
+            munmap(m_shared, sizeof(FeedShared));
+    }
+    FeedShared& Shared() { return *m_shared; }
+
+    // rate 0: flat out. Otherwise `rate` bytes per second, in 1 ms steps.
+    void Stream(int fd, const std::uint8_t* data, std::size_t size, double rate)
+    {
+        Start(
+            [=, this]
+            {
+                m_shared->startNs = NowNs();
+                std::size_t sent = 0;
+                while (sent < size)
+                {
+                    std::size_t due = size;
+                    if (rate > 0)
+                        due = std::min<std::size_t>(
+                            size,
+                            static_cast<std::size_t>((NowNs() - m_shared->startNs) / 1e9 * rate));
+                    if (due > sent)
+                        sent = Stamped(fd, data, sent, due - sent);
+                    if (rate > 0 || due == sent)
+                        ::poll(nullptr, 0, 1);
+                }
+            });
+    }
+
+    // `count` blocks of `block` bytes, one every `intervalMs`; stamps the moment of each write.
+    void Pulses(int fd, const std::uint8_t* data, std::size_t block, int count, int intervalMs)
+    {
+        Start(
+            [=, this]
+            {
+                m_shared->startNs = NowNs();
+                for (int k = 0; k < count; ++k)
+                {
+                    const std::int64_t due =
+                        m_shared->startNs + std::int64_t(k) * intervalMs * 1000000;
+                    while (NowNs() < due)
+                        ::poll(
+                            nullptr, 0,
+                            static_cast<int>(std::max<std::int64_t>(1, (due - NowNs()) / 1000000)));
+                    std::size_t sent = std::size_t(k) * block;
+                    while (sent < std::size_t(k + 1) * block)
+                        sent = Stamped(fd, data, sent, std::size_t(k + 1) * block - sent);
+                }
+            });
+    }
+
+    bool Running()
+    {
+        if (m_pid <= 0)
+            return false;
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid)
+            m_pid = -1;
+        return m_pid > 0;
+    }
+    void Wait()
+    {
+        if (m_pid > 0)
+        {
+            int status = 0;
+            waitpid(m_pid, &status, 0);
+            m_pid = -1;
+        }
+    }
+
+  private:
+    template <class Body> void Start(Body body)
+    {
+        m_pid = fork();
+        if (m_pid == 0)
+        {
+            body();
+            _exit(0);
+        }
+    }
+    // One write of the bytes from `sent` on; returns the new count sent. The stamp goes out
+    // before the write, since the window may show the bytes before the write call returns.
+    std::size_t Stamped(int fd, const std::uint8_t* data, std::size_t sent, std::size_t size)
+    {
+        const std::int64_t i = m_shared->stamps.load(std::memory_order_relaxed);
+        const std::int64_t end = std::int64_t(sent + size);
+        if (i < std::int64_t(kMaxStamps) && (i == 0 || m_shared->stampEnd[i - 1] < end))
+        {
+            m_shared->stampNs[i] = NowNs();
+            m_shared->stampEnd[i] = end;
+            m_shared->stamps.store(i + 1, std::memory_order_release);
+        }
+        return sent + WriteSome(fd, data + sent, size);
+    }
+    static std::size_t WriteSome(int fd, const std::uint8_t* data, std::size_t size)
+    {
+        const ssize_t n = ::write(fd, data, size);
+        if (n > 0)
+            return static_cast<std::size_t>(n);
+        pollfd p{fd, POLLOUT, 0};
+        ::poll(&p, 1, 10);
+        return 0;
+    }
+
+    FeedShared* m_shared = nullptr;
+    pid_t m_pid = -1;
+};
+
+// Matches what the view paints against the feeder's stamps: the time from the start of a write
+// on the device to the first paint that shows its last byte.
+struct LatencyMeter
+{
+    explicit LatencyMeter(const FeedShared& feed) : shared(feed)
+    {
+        ms.resize(kMaxStamps); // paged in now, so that it does not count as the window's growth
+        ms.clear();
+    }
+
+    const FeedShared& shared;
+    std::int64_t fromNs = 0; // writes stamped before this are not counted
+    std::int64_t next = 0;
+    std::vector<double> ms;
+
+    void Painted(qint64 shownEnd)
+    {
+        const std::int64_t now = NowNs();
+        const std::int64_t stamped = shared.stamps.load(std::memory_order_acquire);
+        for (; next < stamped && 2 * shared.stampEnd[next] <= shownEnd; ++next)
+            if (shared.stampNs[next] >= fromNs)
+                ms.push_back((now - shared.stampNs[next]) / 1e6);
+    }
+    double Quantile(double q)
+    {
+        if (ms.empty())
+            return 0;
+        std::sort(ms.begin(), ms.end());
+        return ms[std::min(ms.size() - 1, std::size_t(q * ms.size()))];
+    }
+};
+
+// A shown window with COM1 open on a fresh pseudo-terminal.
+struct OpenWindow
+{
+    CDeviceTree tree;
+    CPtyDevice device;
+    std::unique_ptr<CTerminalDlg> dlg;
+    CReceiveView* view = nullptr;
+    bool ok = false;
+
+    explicit OpenWindow(bool openPort = true)
+    {
+        if (!device.IsValid() || !tree.Link(1, device.SlavePath()))
+            return;
+        dlg = std::make_unique<CTerminalDlg>(tree.Roots());
+        dlg->show();
+        view = static_cast<CReceiveView*>(dlg->GetDlgItem(IDC_RECEIVE));
+        WaitFor([&] { return dlg->isVisible(); });
+        if (openPort)
+            static_cast<QAbstractButton*>(dlg->GetDlgItem(IDC_OPEN_PORT))->click();
+        ok = !openPort || dlg->IsPortOpen();
+    }
+};
+
+// Runs the event loop (idle, not polling) until `done` holds or `timeoutMs` passes.
+bool RunUntil(const std::function<bool()>& done, int timeoutMs, int checkMs = 20)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout,
+                     [&]
+                     {
+                         if (done())
+                             loop.quit();
+                     });
+    check.start(checkMs);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    if (!done())
+        loop.exec();
+    return done();
+}
+
+void FlatOut()
+{
+    const std::size_t size = std::size_t(g_options.flatMiB) << 20;
+    OpenWindow w;
+    if (!w.ok)
+    {
+        std::printf("(a) could not open a pseudo-terminal as COM1\n");
+        return;
+    }
+    const std::vector<std::uint8_t> data = SeededBytes(size, 42);
+    std::int64_t shownNs = 0;
+    QObject::connect(w.view, &CReceiveView::painted,
+                     [&](qint64 end)
+                     {
+                         if (shownNs == 0 && end >= qint64(2 * size))
+                             shownNs = NowNs();
+                     });
+    Feeder feeder;
+    feeder.Stream(w.device.MasterFd(), data.data(), size, 0);
+    RunUntil([&] { return shownNs != 0; }, 300000, 5);
+    feeder.Wait();
+    if (shownNs == 0)
+    {
+        std::printf("(a) flat out: not all shown within 300 s\n");
+        return;
+    }
+    const double seconds = (shownNs - feeder.Shared().startNs) / 1e9;
+    const bool intact = w.dlg->ReceiveLog().Copy(0, int(2 * size)) == HexOf(data);
+    std::printf(
+        "(a) flat out: %.1f MiB received and shown in %.2f s = %.2f MB/s (target >= 4 MB/s); "
+        "log %s the data\n",
+        size / 1048576.0, seconds, size / seconds / 1e6, intact ? "matches" : "DOES NOT MATCH");
+}
+
+void Paced(double rate, int seconds)
+{
+    if (seconds <= 0)
+        return;
+    OpenWindow w;
+    if (!w.ok)
+        return;
+    const std::size_t warmSeconds = 2;
+    const std::size_t size = static_cast<std::size_t>(rate * (seconds + warmSeconds + 1));
+    const std::vector<std::uint8_t> data = SeededBytes(size, 7);
+    int paints = 0;
+    Feeder feeder;
+    LatencyMeter latency{feeder.Shared()};
+    latency.fromNs = NowNs() + std::int64_t(warmSeconds) * 1000000000;
+    QObject::connect(w.view, &CReceiveView::painted,
+                     [&](qint64 end)
+                     {
+                         ++paints;
+                         latency.Painted(end);
+                     });
+    feeder.Stream(w.device.MasterFd(), data.data(), size, rate);
+    RunUntil([] { return false; }, int(warmSeconds * 1000), 1000);
+
+    const double cpu0 = CpuSeconds();
+    const std::int64_t rss0 = ResidentBytes(), t0 = NowNs();
+    const int log0 = w.dlg->ReceiveLog().Length();
+    paints = 0;
+    RunUntil([] { return false; }, seconds * 1000, 1000);
+    const double cpu = CpuSeconds() - cpu0;
+    const double wall = (NowNs() - t0) / 1e9;
+    const std::int64_t rss = ResidentBytes() - rss0;
+    const double received = (w.dlg->ReceiveLog().Length() - log0) / 2.0;
+    std::printf("(b) paced %.0f B/s for %d s: CPU %.2f %% of one core (target < %s %%); resident "
+                "growth %.2f bytes per received byte (target < 2.5); %.0f bytes received; "
+                "%.1f repaints/s; latency while streaming: median %.1f ms, p99 %.1f ms\n",
+                rate, seconds, 100 * cpu / wall, rate < 50000 ? "2" : "5",
+                rss / std::max(1.0, received), received, paints / wall, latency.Quantile(0.5),
+                latency.Quantile(0.99));
+}
+
+void Latency()
+{
+    OpenWindow w;
+    if (!w.ok)
+        return;
+    const int samples = std::min<int>(g_options.latencySamples, int(kMaxStamps));
+    const std::size_t block = 8;
+    const int intervalMs = 37; // not a multiple of a frame, so arrivals fall all over it
+    const std::vector<std::uint8_t> data = SeededBytes(block * samples, 9);
+    Feeder feeder;
+    LatencyMeter latency{feeder.Shared()};
+    QObject::connect(w.view, &CReceiveView::painted, [&](qint64 end) { latency.Painted(end); });
+    feeder.Pulses(w.device.MasterFd(), data.data(), block, samples, intervalMs);
+    RunUntil([&] { return latency.next == samples; }, samples * intervalMs + 10000, 50);
+    feeder.Wait();
+    std::printf("(d) latency, device write to hex painted, %zu blocks of %zu bytes %d ms apart: "
+                "median %.1f ms (target < 20), p99 %.1f ms (target < 40), max %.1f ms\n",
+                latency.ms.size(), block, intervalMs, latency.Quantile(0.5), latency.Quantile(0.99),
+                latency.Quantile(1.0));
+}
+
+// (c): windows whose logs were filled directly, kept across benchmark runs.
+std::map<int, std::unique_ptr<OpenWindow>> g_filledWindows;
+
+OpenWindow& FilledWindow(int mib)
+{
+    auto& slot = g_filledWindows[mib];
+    if (!slot)
+    {
+        slot = std::make_unique<OpenWindow>(false);
+        const std::vector<std::uint8_t> chunk = SeededBytes(1 << 20, 5);
+        for (int i = 0; i < mib / 2; ++i) // a byte takes two characters
+            slot->dlg->OnReceive(chunk.data(), std::uint32_t(chunk.size()));
+        QApplication::processEvents();
+    }
+    return *slot;
+}
+
+void BM_PaintView(benchmark::State& state)
+{
+    OpenWindow& w = FilledWindow(int(state.range(0)));
+    for (auto _ : state)
+        w.view->viewport()->repaint();
+    state.counters["log_MiB"] = w.dlg->ReceiveLog().Length() / 1048576.0;
+}
+BENCHMARK(BM_PaintView)->Arg(1)->Arg(256)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_AppendBlock(benchmark::State& state)
+{
+    OpenWindow& w = FilledWindow(int(state.range(0)));
+    const std::vector<std::uint8_t> block = SeededBytes(256, 6);
+    for (auto _ : state)
+        w.dlg->OnReceive(block.data(), 256);
+    QApplication::processEvents();
+    state.counters["log_MiB"] = w.dlg->ReceiveLog().Length() / 1048576.0;
+}
+BENCHMARK(BM_AppendBlock)
+    ->Arg(1)
+    ->Arg(256)
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime()
+    ->Iterations(20000);
+
+// The rare expensive append: the log is full and an eighth of it makes way.
+void AppendAtTheLimit()
+{
+    OpenWindow w(false);
+    const std::vector<std::uint8_t> chunk = SeededBytes(1 << 20, 8);
+    const int limit = w.dlg->ReceiveLog().GetLimit();
+    while (w.dlg->ReceiveLog().Length() + int(2 * chunk.size()) <= limit)
+        w.dlg->OnReceive(chunk.data(), std::uint32_t(chunk.size()));
+    const std::vector<std::uint8_t> block = SeededBytes(256, 6);
+    while (w.dlg->ReceiveLog().Length() + 512 <= limit)
+        w.dlg->OnReceive(block.data(), 256);
+    const std::int64_t t0 = NowNs();
+    w.dlg->OnReceive(block.data(), 256);
+    const double ms = (NowNs() - t0) / 1e6;
+    std::printf("(c) append at the full log (%d characters): %.1f ms, once per %d MiB received\n",
+                limit, ms, limit / 8 / 2 / 1048576);
+}
+
+bool TakeFlag(const char* arg, const char* name, std::string* value)
+{
+    const std::size_t n = std::strlen(name);
+    if (std::strncmp(arg, name, n) != 0 || arg[n] != '=')
+        return false;
+    *value = arg + n + 1;
+    return true;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Our flags first; the rest goes to Google Benchmark.
+    int kept = 1;
+    for (int i = 1; i < argc; ++i)
+    {
+        std::string v;
+        if (TakeFlag(argv[i], "--flat-mib", &v))
+            g_options.flatMiB = std::stoi(v);
+        else if (TakeFlag(argv[i], "--paced-seconds", &v))
+            g_options.pacedSeconds = std::stoi(v);
+        else if (TakeFlag(argv[i], "--fast-seconds", &v))
+            g_options.fastSeconds = std::stoi(v);
+        else if (TakeFlag(argv[i], "--latency-samples", &v))
+            g_options.latencySamples = std::stoi(v);
+        else if (TakeFlag(argv[i], "--only", &v))
+            g_options.only = v;
+        else
+            argv[kept++] = argv[i];
+    }
+    argc = kept;
+    QApplication app(argc, argv);
+    const auto wants = [](char part) { return g_options.only.find(part) != std::string::npos; };
+
+    if (wants('a'))
+        FlatOut();
+    if (wants('b'))
+    {
+        Paced(11520, g_options.pacedSeconds);
+        Paced(100000, g_options.fastSeconds);
+    }
+    if (wants('d'))
+        Latency();
+    std::fflush(stdout);
+    if (wants('c'))
+    {
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+        g_filledWindows.clear();
+        AppendAtTheLimit();
+    }
+    return 0;
+}
