@@ -335,9 +335,15 @@ TEST_F(TerminalWindow, ShowsEveryByteOfALongStreamInOrder)
 
 struct SendCase
 {
+    const char* name;
     const char* input;
     Bytes bytes;
 };
+
+void PrintTo(const SendCase& c, std::ostream* out)
+{
+    *out << '"' << c.input << '"';
+}
 
 class SendChars : public TerminalWindow, public ::testing::WithParamInterface<SendCase>
 {
@@ -354,9 +360,10 @@ TEST_P(SendChars, WritesTheDecodedBytesAndKeepsTheInput)
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, SendChars,
-                         ::testing::Values(SendCase{"0102ab", {0x01, 0x02, 0xAB}},
-                                           SendCase{"ABC", {0xAB, 0xC0}},
-                                           SendCase{"01 02", {0x01, 0x00, 0x20}}));
+                         ::testing::Values(SendCase{"Pairs", "0102ab", {0x01, 0x02, 0xAB}},
+                                           SendCase{"OddLength", "ABC", {0xAB, 0xC0}},
+                                           SendCase{"Space", "01 02", {0x01, 0x00, 0x20}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TerminalWindow, SendCharsOnAClosedPortSaysNotOpenPort)
 {
@@ -556,8 +563,9 @@ TEST_F(TerminalWindow, EndsCleanlyWhileDataStreams)
     Open();
     StreamFeeder feeder(m_com1, SeededBytes(64 * 1024, 3), /*repeat=*/true);
     ASSERT_TRUE(WaitFor([&] { return m_dlg->ReceiveLog().Length() > 8192; }));
-    QTest::keyClick(m_dlg.get(), Qt::Key_Escape);
+    m_dlg->close(); // the close box
     EXPECT_FALSE(m_dlg->isVisible());
+    EXPECT_EQ(m_dlg->result(), QDialog::Rejected);
     m_dlg.reset(); // joins the worker before anything it uses goes away
     feeder.Stop();
     EXPECT_TRUE(PortIsFree(1));
