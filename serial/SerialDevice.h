@@ -18,8 +18,12 @@
 //
 // Hang-up: when the device goes away (USB adapter unplugged, far end of a pseudo-terminal
 // closed) the first call that notices reports Gone and the dead descriptor is released at once,
-// so the kernel's locks on the port go with it; later calls report Gone, and WaitForInput waits
-// out its deadline first so that a caller looping on reads does not spin.
+// so the kernel's locks on the port go with it. While gone, WaitForInput looks for a device at
+// the same path under the same name again, at most once per read constant (50 ms at least),
+// and when one is there reopens it exclusively with the settings and modem lines last applied;
+// otherwise it waits out its deadline and reports Gone, so a caller looping on reads does not
+// spin. A pseudo-terminal's number is reused by whoever opens the next one, so for one only a
+// link made anew under the name leads back.
 //
 // Time-outs are in milliseconds. Failures are DeviceStatus values; Open explains itself in words.
 #pragma once

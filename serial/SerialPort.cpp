@@ -288,3 +288,17 @@ const SerialDeviceRoots& CSerialPort::GetRoots() const
 {
     return m_roots;
 }
+
+LinkState CSerialPort::GetLinkState() const
+{
+    std::lock_guard lock(m_mx);
+    if (!m_device)
+        return LinkState::Closed;
+    return m_device->IsConnected() ? LinkState::Connected : LinkState::DeviceGone;
+}
+
+std::string CSerialPort::GetDevicePath() const
+{
+    std::lock_guard lock(m_mx);
+    return m_device ? m_device->Path() : std::string();
+}

@@ -20,8 +20,14 @@
 // Time-outs (SetTimeouts): a read returns at once with what is queued, else with the first
 // bytes that arrive within the read constant, else with success and 0 bytes. A write stops
 // after the write constant plus the bytes' time on the line at the current rate (10 bits a
-// byte) plus a small margin; stopping short is still success, with the count written. After
-// the device went away, reads and writes fail.
+// byte) plus a small margin; stopping short is still success, with the count written.
+//
+// Unplug and replug: when the device goes away its descriptor is released at once (so the
+// kernel's locks and the device number go with it) and the object stays open; reads and writes
+// fail. Reads then look for a device under the same name, at most about once per read
+// time-out, each waiting out its time-out so that a polling caller does not spin; when one is
+// back it is reopened exclusively with the same line settings and time-outs, and reading
+// resumes. GetLinkState tells which of these the port is in.
 //
 // This header must not pull in any system header: the device layer under serial/posix/ is
 // the only code that knows about termios.
@@ -44,6 +50,13 @@ struct SerialDeviceRoots
 };
 
 class SerialDevice; // the device layer's handle, serial/posix/
+
+enum class LinkState
+{
+    Closed,     // no port open
+    Connected,  // open, with the device there
+    DeviceGone, // open, but the device went away; reads look for it again
+};
 
 class CSerialPort
 {
@@ -80,6 +93,10 @@ class CSerialPort
     std::string DescribePort(int portNumber) const;
 
     const SerialDeviceRoots& GetRoots() const;
+
+    // Any thread. The path is the device the open port was found at, empty while closed.
+    LinkState GetLinkState() const;
+    std::string GetDevicePath() const;
 
   private:
     class Use;

@@ -275,12 +275,35 @@ struct Tty
 };
 
 constexpr std::chrono::milliseconds kWriteMargin{50};
+// Fastest pace of looking for a device that went away, for read constants below it.
+constexpr std::chrono::milliseconds kMinLookInterval{50};
+
+// Where a port was found: its name and the path that name resolved to.
+struct PortPlace
+{
+    std::string name;
+    SerialDeviceRoots roots;
+    std::string path;
+};
+
+// The link at a path, to tell a link made anew from the old one; all 0 when the path is no
+// link. The change time is part of it because file systems reuse a freed inode number at once.
+using LinkId = std::tuple<dev_t, ino_t, time_t, long>;
+
+LinkId LinkAt(const std::string& path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        return {st.st_dev, st.st_ino, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+    return {};
+}
 
 class PosixSerialDevice final : public SerialDevice
 {
   public:
-    PosixSerialDevice(std::string path, std::shared_ptr<Tty> tty, const termios2& applied, int wake)
-        : m_path(std::move(path)), m_wake(wake), m_tty(std::move(tty)), m_applied(applied)
+    PosixSerialDevice(PortPlace place, std::shared_ptr<Tty> tty, const termios2& applied, int wake)
+        : m_place(std::move(place)), m_wake(wake), m_link(LinkAt(m_place.path)),
+          m_onPty(tty->onPty), m_tty(std::move(tty)), m_applied(applied)
     {
         m_extra.fBinary = 1;
         m_timeouts.ReadIntervalTimeout = MAXDWORD;
@@ -375,7 +398,9 @@ class PosixSerialDevice final : public SerialDevice
 
     DeviceStatus WaitForInput(Clock::time_point deadline) override
     {
-        const auto tty = Current();
+        auto tty = Current();
+        if (!tty)
+            tty = LookAgain();
         if (!tty)
             return WaitWhileGone(deadline);
         for (;;)
@@ -461,7 +486,7 @@ class PosixSerialDevice final : public SerialDevice
 
     void Wake() override { ::eventfd_write(m_wake, 1); }
 
-    std::string Path() const override { return m_path; }
+    std::string Path() const override { return m_place.path; }
 
     bool IsConnected() const override { return Current() != nullptr; }
 
@@ -480,8 +505,60 @@ class PosixSerialDevice final : public SerialDevice
             return DeviceStatus::Failed;
         std::lock_guard lock(m_mx);
         if (m_tty == tty)
+        {
             m_tty.reset();
+            m_nextLook = Clock::now() + LookInterval();
+        }
         return DeviceStatus::Gone;
+    }
+
+    std::chrono::milliseconds LookInterval() const
+    {
+        return std::max(std::chrono::milliseconds(m_timeouts.ReadTotalTimeoutConstant),
+                        kMinLookInterval);
+    }
+
+    // Looks, at most once per look interval, whether the name leads to a device at the same
+    // path again, and if so reopens it exclusively with the settings and modem lines last
+    // applied. A pseudo-terminal never comes back: its number goes to the next one opened by
+    // anybody, so for one only a link made anew under the name counts.
+    std::shared_ptr<Tty> LookAgain()
+    {
+        const auto link = LinkAt(m_place.path);
+        {
+            std::lock_guard lock(m_mx);
+            const auto now = Clock::now();
+            if (now < m_nextLook || (m_onPty && link == m_link))
+                return nullptr;
+            m_nextLook = now + LookInterval();
+        }
+        struct stat st;
+        if (::stat(m_place.path.c_str(), &st) != 0 ||
+            ResolvePortName(m_place.name, m_place.roots) != m_place.path)
+            return nullptr;
+        std::string whyNot;
+        bool onPty = false;
+        const int fd = OpenExclusive(m_place.path, &onPty, &whyNot);
+        if (fd < 0)
+            return nullptr;
+        auto tty = std::make_shared<Tty>(fd, onPty);
+        std::lock_guard config(m_config);
+        termios2 want;
+        ModemLines lines;
+        {
+            std::lock_guard lock(m_mx);
+            want = m_applied;
+            lines = m_lines;
+        }
+        if (Apply(*tty, want, lines, (want.c_cflag & CRTSCTS) != 0) != DeviceStatus::Ok)
+            return nullptr;
+        std::lock_guard lock(m_mx);
+        if (m_tty)
+            return m_tty;
+        m_tty = tty;
+        m_link = link;
+        m_onPty = onPty;
+        return tty;
     }
 
     // Applies a record, checks what the device kept, then drives DTR and RTS (left to the
@@ -551,15 +628,18 @@ class PosixSerialDevice final : public SerialDevice
         return DeviceStatus::Gone;
     }
 
-    const std::string m_path;
-    const int m_wake;           // eventfd in every poll set; Wake makes it readable for good
-    std::mutex m_config;        // one apply-and-read-back sequence at a time
-    mutable std::mutex m_mx;    // guards the members below
-    std::shared_ptr<Tty> m_tty; // null once the device hung up
+    const PortPlace m_place;
+    const int m_wake;        // eventfd in every poll set; Wake makes it readable for good
+    std::mutex m_config;     // one apply-and-read-back sequence at a time
+    mutable std::mutex m_mx; // guards the members below
+    LinkId m_link;
+    bool m_onPty;
+    std::shared_ptr<Tty> m_tty; // null from a hang-up until the device is back
     termios2 m_applied;
     ModemLines m_lines;
     DCB m_extra; // what GetState reports for fields termios has no place for
     COMMTIMEOUTS m_timeouts;
+    Clock::time_point m_nextLook;
 };
 
 } // namespace
@@ -734,5 +814,6 @@ SerialDevice::Open(const std::string& name, const SerialDeviceRoots& roots, std:
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake < 0)
         return fail(Reason(errno));
-    return std::make_unique<PosixSerialDevice>(path, std::move(tty), raw, wake);
+    return std::make_unique<PosixSerialDevice>(PortPlace{name, roots, path}, std::move(tty), raw,
+                                               wake);
 }
