@@ -7,7 +7,6 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
-#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -19,6 +18,7 @@
 #include <QStyleOptionSlider>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -26,6 +26,8 @@ namespace
 {
 constexpr int kLeftMargin = 3; // pixels between the frame and the first column
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr std::size_t kTileCount = 17; // the 16 digits and a blank
+constexpr std::size_t kBlankTile = 16;
 
 int DigitIndex(char ch)
 {
@@ -410,6 +412,12 @@ QRect CReceiveView::CharacterRect(int offset) const
 
 void CReceiveView::paintEvent(QPaintEvent* event)
 {
+    if (viewport()->devicePixelRatioF() != m_pixelRatio) // moved to a screen of another density
+    {
+        UpdateMetrics();
+        UpdateColumns();
+        UpdateScrollRange();
+    }
     QPainter painter(viewport());
     const QRect area = event->rect();
     painter.fillRect(area, palette().brush(QPalette::Base));
@@ -442,59 +450,39 @@ void CReceiveView::paintEvent(QPaintEvent* event)
     const std::int64_t selStart = std::clamp<std::int64_t>(selStartAbs - discarded, begin, end);
     const std::int64_t selEnd = std::clamp<std::int64_t>(selEndAbs - discarded, selStart, end);
 
-    const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
-    if (selStart < selEnd)
+    // Each row is composed from the pre-drawn digits and drawn as one image: copying pixels
+    // costs a fraction of blending every glyph anew.
+    const std::size_t tileBand = hasFocus() ? 0 : 2;
+    for (int row = begin / m_columns; row * m_columns < end; ++row)
     {
-        const QBrush highlight = palette().brush(group, QPalette::Highlight);
-        for (int row = static_cast<int>(selStart / m_columns);
-             row <= static_cast<int>((selEnd - 1) / m_columns); ++row)
+        const int rowStart = row * m_columns;
+        const int count = std::min(m_columns, end - rowStart);
+        for (int i = 0; i < count; ++i)
         {
-            const std::int64_t rowStart = std::int64_t(row) * m_columns;
-            const std::int64_t a = std::max(selStart, rowStart) - rowStart;
-            const std::int64_t b = std::min(selEnd, rowStart + m_columns) - rowStart;
-            const int left = kLeftMargin + static_cast<int>(std::floor(a * m_advance));
-            const int right = kLeftMargin + static_cast<int>(std::ceil(b * m_advance));
-            painter.fillRect(QRect(left, RowTop(row), right - left, m_rowHeight), highlight);
+            const int offset = rowStart + i;
+            const int digit = DigitIndex(rows[static_cast<std::size_t>(offset - begin)]);
+            const bool selected = offset >= selStart && offset < selEnd;
+            m_tileOffsets[static_cast<std::size_t>(i)] =
+                (tileBand + (selected ? 1 : 0)) * kTileCount +
+                static_cast<std::size_t>(digit < 0 ? kBlankTile : digit);
         }
-    }
-
-    // Two runs of glyphs for the whole area: plain text and selected text.
-    QList<quint32> plainGlyphs, selectedGlyphs;
-    QList<QPointF> plainPositions, selectedPositions;
-    plainGlyphs.reserve(rows.size());
-    plainPositions.reserve(rows.size());
-    for (int i = 0; i < static_cast<int>(rows.size()); ++i)
-    {
-        const int offset = begin + i;
-        const int digit = DigitIndex(rows[static_cast<std::size_t>(i)]);
-        if (digit < 0)
-            continue;
-        const QPointF position(kLeftMargin + (offset % m_columns) * m_advance,
-                               RowTop(offset / m_columns) + m_ascent);
-        const bool selected = offset >= selStart && offset < selEnd;
-        (selected ? selectedGlyphs : plainGlyphs).append(m_glyphs[static_cast<std::size_t>(digit)]);
-        (selected ? selectedPositions : plainPositions).append(position);
-    }
-    const auto draw =
-        [&](const QList<quint32>& glyphs, const QList<QPointF>& positions, const QColor& color)
-    {
-        if (glyphs.isEmpty())
-            return;
-        painter.setPen(color);
-        if (m_rawFont.isValid())
+        const std::size_t tileBytes = static_cast<std::size_t>(m_pitch) * sizeof(quint32);
+        for (int y = 0; y < m_tileHeight; ++y)
         {
-            QGlyphRun run;
-            run.setRawFont(m_rawFont);
-            run.setGlyphIndexes(glyphs);
-            run.setPositions(positions);
-            painter.drawGlyphRun(QPointF(0, 0), run);
-            return;
+            auto* line = reinterpret_cast<quint32*>(m_rowImage.scanLine(y));
+            for (int i = 0; i < count; ++i)
+            {
+                const std::size_t tile = m_tileOffsets[static_cast<std::size_t>(i)];
+                const auto* source = reinterpret_cast<const quint32*>(m_tiles.constScanLine(
+                                         static_cast<int>(tile / kTileCount) * m_tileHeight + y)) +
+                                     (tile % kTileCount) * static_cast<std::size_t>(m_pitch);
+                std::memcpy(line + static_cast<std::size_t>(i) * static_cast<std::size_t>(m_pitch),
+                            source, tileBytes);
+            }
         }
-        for (qsizetype i = 0; i < glyphs.size(); ++i)
-            painter.drawText(positions[i], QString(QLatin1Char(kHexDigits[glyphs[i]])));
-    };
-    draw(plainGlyphs, plainPositions, palette().color(group, QPalette::Text));
-    draw(selectedGlyphs, selectedPositions, palette().color(group, QPalette::HighlightedText));
+        painter.drawImage(QPointF(kLeftMargin, RowTop(row)), m_rowImage,
+                          QRect(0, 0, count * m_pitch, m_tileHeight));
+    }
 
     emit painted(discarded + end);
 }
@@ -530,6 +518,7 @@ void CReceiveView::changeEvent(QEvent* event)
     }
     else if (event->type() == QEvent::PaletteChange)
     {
+        UpdateMetrics();
         viewport()->update();
     }
 }
@@ -620,35 +609,41 @@ void CReceiveView::contextMenuEvent(QContextMenuEvent* event)
 
 void CReceiveView::UpdateMetrics()
 {
-    const QFontMetrics metrics(font());
-    m_rowHeight = std::max(1, metrics.lineSpacing());
-    m_ascent = metrics.ascent();
-    m_rawFont = QRawFont::fromFont(font());
+    const QFontMetricsF metrics(font());
+    m_rowHeight = std::max(1, static_cast<int>(std::ceil(metrics.lineSpacing())));
     qreal advance = 1;
-    const QList<quint32> glyphs = m_rawFont.isValid()
-                                      ? m_rawFont.glyphIndexesForString(QLatin1String(kHexDigits))
-                                      : QList<quint32>();
-    if (glyphs.size() == 16)
+    for (int i = 0; i < 16; ++i)
+        advance = std::max(advance, metrics.horizontalAdvance(QLatin1Char(kHexDigits[i])));
+    // Whole device pixels per character, so that every digit sits on the pixel grid and one
+    // picture of it serves everywhere.
+    m_pixelRatio = std::max<qreal>(1, viewport()->devicePixelRatioF());
+    m_pitch = std::max(1, static_cast<int>(std::lround(advance * m_pixelRatio)));
+    m_advance = m_pitch / m_pixelRatio;
+    m_tileHeight = std::max(1, static_cast<int>(std::ceil(m_rowHeight * m_pixelRatio)));
+
+    // Four bands of tiles: plain and selected, each for a focused and an unfocused view; in
+    // each band the 16 digits and a blank.
+    m_tiles = QImage(kTileCount * m_pitch, 4 * m_tileHeight, QImage::Format_RGB32);
+    m_tiles.setDevicePixelRatio(m_pixelRatio);
+    QPainter painter(&m_tiles);
+    painter.setFont(font());
+    const qreal bandHeight = m_tileHeight / m_pixelRatio;
+    int band = 0;
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
     {
-        const QList<QPointF> advances = m_rawFont.advancesForGlyphIndexes(glyphs);
-        for (int i = 0; i < 16; ++i)
+        for (const bool selected : {false, true})
         {
-            m_glyphs[static_cast<std::size_t>(i)] = glyphs[i];
-            advance = std::max(advance, advances[i].x());
+            const qreal top = band++ * bandHeight;
+            painter.fillRect(
+                QRectF(0, top, kTileCount * m_advance, bandHeight),
+                palette().color(group, selected ? QPalette::Highlight : QPalette::Base));
+            painter.setPen(
+                palette().color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+            for (int i = 0; i < 16; ++i)
+                painter.drawText(QPointF(i * m_advance, top + metrics.ascent()),
+                                 QString(QLatin1Char(kHexDigits[i])));
         }
     }
-    else
-    {
-        m_rawFont = QRawFont();
-        for (int i = 0; i < 16; ++i)
-        {
-            m_glyphs[static_cast<std::size_t>(i)] = static_cast<quint32>(i);
-            advance =
-                std::max<qreal>(advance, metrics.horizontalAdvance(QLatin1Char(kHexDigits[i])));
-        }
-    }
-    // Whole pixels: every digit then sits on the pixel grid and comes from one cached image.
-    m_advance = std::max<qreal>(1, std::round(advance));
 }
 
 void CReceiveView::UpdateColumns()
@@ -656,6 +651,9 @@ void CReceiveView::UpdateColumns()
     const int usable = viewport()->width() - 2 * kLeftMargin;
     const int columns = static_cast<int>(std::floor(usable / m_advance));
     m_columns = std::max(2, columns & ~1);
+    m_tileOffsets.resize(static_cast<std::size_t>(m_columns));
+    m_rowImage = QImage(m_columns * m_pitch, m_tileHeight, QImage::Format_RGB32);
+    m_rowImage.setDevicePixelRatio(m_pixelRatio);
 }
 
 void CReceiveView::UpdateScrollRange()

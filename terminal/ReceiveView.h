@@ -18,9 +18,9 @@
 #pragma once
 
 #include <QAbstractScrollArea>
-#include <QRawFont>
-#include <array>
+#include <QImage>
 #include <cstdint>
+#include <vector>
 
 class CReceiveLog;
 
@@ -88,10 +88,14 @@ class CReceiveView : public QAbstractScrollArea
 
     const CReceiveLog* m_log = nullptr;
 
-    QRawFont m_rawFont;
-    std::array<quint32, 16> m_glyphs{}; // glyph of each hex digit, 0-9 then A-F
-    qreal m_advance = 1;
-    int m_ascent = 0;
+    // Every digit drawn once per look (UpdateMetrics); rows are composed from these tiles.
+    QImage m_tiles;
+    QImage m_rowImage;                      // one row being composed
+    std::vector<std::size_t> m_tileOffsets; // the tile of each character of that row
+    qreal m_pixelRatio = 1;
+    int m_pitch = 1;      // device pixels per character
+    int m_tileHeight = 1; // device pixels per row
+    qreal m_advance = 1;  // m_pitch in widget coordinates
     int m_rowHeight = 1;
     int m_columns = 2;
 

@@ -31,7 +31,8 @@ constexpr auto kWorkerPause = std::chrono::milliseconds(10);
 constexpr std::uint32_t kReadTimeoutMs = 50; // a read waits this long for a first byte
 constexpr std::uint32_t kWriteTimeoutMs = 300;
 constexpr int kPortChangePauseMs = 500;
-constexpr int kFrameMs = 16; // the view is refreshed at most once a frame
+constexpr int kFrameMs = 16;             // the view is refreshed at most once a frame
+constexpr int kIdleFramesBeforeStop = 2; // the frame clock stops after this many quiet frames
 
 template <class T> T* As(QWidget* widget)
 {
@@ -48,10 +49,9 @@ CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
                    Qt::MSWindowsFixedSizeDialogHint);
     setFont(TerminalTemplateFont());
 
-    m_viewTimer.setSingleShot(true);
-    m_viewTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_viewTimer, &QTimer::timeout, this, &CTerminalDlg::UpdateReceiveView);
-    m_sinceViewUpdate.start();
+    m_frameClock.setTimerType(Qt::PreciseTimer);
+    m_frameClock.setInterval(kFrameMs);
+    connect(&m_frameClock, &QTimer::timeout, this, &CTerminalDlg::OnFrame);
 
     CreateControls();
     OnInitDialog();
@@ -62,7 +62,7 @@ CTerminalDlg::~CTerminalDlg()
 {
     // The worker uses the port, the log and this window: it ends before any of them goes.
     StopWorker();
-    m_viewTimer.stop();
+    m_frameClock.stop();
     // The view is a child widget and so outlives the members; it must not reach the log then.
     m_ctrlReceive->SetLog(nullptr);
 }
@@ -412,28 +412,39 @@ void CTerminalDlg::ReceiveWorkerProc()
     }
 }
 
-// Worker side: at most one request is in flight; the refresh it leads to reads everything
-// appended up to then.
+// The view is refreshed by a frame clock on the user-interface thread that runs only while
+// data arrives. The worker marks the view stale and, when the clock is stopped, posts one
+// request that refreshes at once and starts it; while it runs, the worker posts nothing.
 void CTerminalDlg::RequestViewUpdate()
 {
-    if (!m_viewUpdatePending.exchange(true))
-        QMetaObject::invokeMethod(this, &CTerminalDlg::ScheduleViewUpdate, Qt::QueuedConnection);
+    m_viewStale = true;
+    if (!m_frameClockRunning.exchange(true))
+        QMetaObject::invokeMethod(this, &CTerminalDlg::StartFrames, Qt::QueuedConnection);
 }
 
-void CTerminalDlg::ScheduleViewUpdate()
+void CTerminalDlg::StartFrames()
 {
-    const qint64 since = m_sinceViewUpdate.elapsed();
-    if (since >= kFrameMs)
-        UpdateReceiveView();
-    else if (!m_viewTimer.isActive())
-        m_viewTimer.start(static_cast<int>(kFrameMs - since));
+    m_idleFrames = 0;
+    m_frameClock.start();
+    OnFrame();
 }
 
-void CTerminalDlg::UpdateReceiveView()
+void CTerminalDlg::OnFrame()
 {
-    m_viewUpdatePending = false;
-    m_sinceViewUpdate.restart();
-    m_ctrlReceive->Refresh();
+    if (m_viewStale.exchange(false))
+    {
+        m_idleFrames = 0;
+        m_ctrlReceive->Refresh();
+        return;
+    }
+    if (++m_idleFrames < kIdleFramesBeforeStop)
+        return;
+    m_frameClock.stop();
+    m_frameClockRunning = false;
+    // A block that came in between the check above and the flag going down found the clock
+    // still running and posted nothing: look once more.
+    if (m_viewStale && !m_frameClockRunning.exchange(true))
+        StartFrames();
 }
 
 void CTerminalDlg::SetPortStatus(const QString& text, const QString& toolTip)

@@ -23,7 +23,6 @@
 #include "terminal/ReceiveLog.h"
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QTimer>
 #include <atomic>
@@ -80,8 +79,8 @@ class CTerminalDlg : public QDialog
     void StopWorker();
     void ReceiveWorkerProc();
     void RequestViewUpdate();
-    void ScheduleViewUpdate();
-    void UpdateReceiveView();
+    void StartFrames();
+    void OnFrame();
 
     void SetPortStatus(const QString& text, const QString& toolTip = QString());
     void RefreshPortToolTips();
@@ -95,7 +94,8 @@ class CTerminalDlg : public QDialog
 
     QHash<int, QWidget*> m_items; // every control with an id, by id
     std::thread m_worker;
-    std::atomic<bool> m_viewUpdatePending{false};
-    QTimer m_viewTimer;
-    QElapsedTimer m_sinceViewUpdate;
+    std::atomic<bool> m_viewStale{false};         // the log has news the view has not shown
+    std::atomic<bool> m_frameClockRunning{false}; // set by whoever starts the frame clock
+    QTimer m_frameClock;
+    int m_idleFrames = 0;
 };

@@ -64,6 +64,20 @@ double CpuSeconds()
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// CPU time of the user-interface thread (this program's main thread), in seconds.
+double UiThreadCpuSeconds()
+{
+    unsigned long long ns = 0;
+    const std::string path = "/proc/self/task/" + std::to_string(getpid()) + "/schedstat";
+    if (FILE* f = std::fopen(path.c_str(), "r"))
+    {
+        if (std::fscanf(f, "%llu", &ns) != 1)
+            ns = 0;
+        std::fclose(f);
+    }
+    return ns / 1e9;
+}
+
 std::int64_t ResidentBytes()
 {
     long pages = 0, resident = 0;
@@ -343,18 +357,21 @@ void Paced(double rate, int seconds)
     RunUntil([] { return false; }, int(warmSeconds * 1000), 1000);
 
     const double cpu0 = CpuSeconds();
+    const double ui0 = UiThreadCpuSeconds();
     const std::int64_t rss0 = ResidentBytes(), t0 = NowNs();
     const int log0 = w.dlg->ReceiveLog().Length();
     paints = 0;
     RunUntil([] { return false; }, seconds * 1000, 1000);
     const double cpu = CpuSeconds() - cpu0;
+    const double ui = UiThreadCpuSeconds() - ui0;
     const double wall = (NowNs() - t0) / 1e9;
     const std::int64_t rss = ResidentBytes() - rss0;
     const double received = (w.dlg->ReceiveLog().Length() - log0) / 2.0;
-    std::printf("(b) paced %.0f B/s for %d s: CPU %.2f %% of one core (target < %s %%); resident "
-                "growth %.2f bytes per received byte (target < 2.5); %.0f bytes received; "
-                "%.1f repaints/s; latency while streaming: median %.1f ms, p99 %.1f ms\n",
-                rate, seconds, 100 * cpu / wall, rate < 50000 ? "2" : "5",
+    std::printf("(b) paced %.0f B/s for %d s: CPU %.2f %% of one core (target < %s %%; the "
+                "user-interface thread %.2f %%); resident growth %.2f bytes per received byte "
+                "(target < 2.5); %.0f bytes received; %.1f repaints/s; latency while streaming: "
+                "median %.1f ms, p99 %.1f ms\n",
+                rate, seconds, 100 * cpu / wall, rate < 50000 ? "2" : "5", 100 * ui / wall,
                 rss / std::max(1.0, received), received, paints / wall, latency.Quantile(0.5),
                 latency.Quantile(0.99));
 }
@@ -389,8 +406,8 @@ OpenWindow& FilledWindow(int mib)
     if (!slot)
     {
         slot = std::make_unique<OpenWindow>(false);
-        const std::vector<std::uint8_t> chunk = SeededBytes(1 << 20, 5);
-        for (int i = 0; i < mib / 2; ++i) // a byte takes two characters
+        const std::vector<std::uint8_t> chunk = SeededBytes(64 << 10, 5);
+        while (slot->dlg->ReceiveLog().Length() < (mib << 20))
             slot->dlg->OnReceive(chunk.data(), std::uint32_t(chunk.size()));
         QApplication::processEvents();
     }
@@ -436,8 +453,8 @@ void AppendAtTheLimit()
     const std::int64_t t0 = NowNs();
     w.dlg->OnReceive(block.data(), 256);
     const double ms = (NowNs() - t0) / 1e6;
-    std::printf("(c) append at the full log (%d characters): %.1f ms, once per %d MiB received\n",
-                limit, ms, limit / 8 / 2 / 1048576);
+    std::printf("(c) append at the full log (%d characters): %.1f ms, once per %.0f MiB received\n",
+                limit, ms, limit / 8 / 2 / 1048576.0);
 }
 
 bool TakeFlag(const char* arg, const char* name, std::string* value)

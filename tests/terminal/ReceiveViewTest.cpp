@@ -7,6 +7,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
+#include <QImage>
 #include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -66,6 +67,29 @@ TEST_F(ReceiveView, PaintsTheNewestDataWhileFollowingTheEnd)
     m_view.viewport()->repaint();
     EXPECT_TRUE(m_view.IsAtEnd());
     EXPECT_EQ(shownEnd, 2400);
+}
+
+TEST_F(ReceiveView, DrawsEveryDigitAlikeAndTheSelectionHighlighted)
+{
+    const std::vector<std::uint8_t> bytes{0x00, 0x00, 0xAB};
+    m_log.AppendBytes(bytes.data(), 3);
+    m_view.Refresh();
+    const auto cell = [&](int offset)
+    { return m_view.viewport()->grab().toImage().copy(m_view.CharacterRect(offset)); };
+    const QColor base = m_view.palette().color(QPalette::Base);
+    const QImage zero = cell(0);
+    EXPECT_EQ(cell(3), zero);
+    EXPECT_NE(cell(4), zero);
+    bool inked = false;
+    for (int y = 0; y < zero.height(); ++y)
+        for (int x = 0; x < zero.width(); ++x)
+            inked = inked || zero.pixelColor(x, y) != base;
+    EXPECT_TRUE(inked);
+
+    m_view.SetSelection(0, 2);
+    const QColor highlight = m_view.palette().color(QPalette::Inactive, QPalette::Highlight);
+    EXPECT_EQ(cell(1).pixelColor(0, 0), highlight);
+    EXPECT_EQ(cell(2).pixelColor(0, 0), base);
 }
 
 TEST_F(ReceiveView, FollowsTheEndUntilTheUserScrollsUp)
