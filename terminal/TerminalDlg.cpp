@@ -55,6 +55,7 @@ CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
 
     CreateControls();
     OnInitDialog();
+    FitContents();
     BindEvents();
 }
 
@@ -142,16 +143,13 @@ void CTerminalDlg::CreateControls()
         }
         widget->setObjectName(QString::fromLatin1(spec.objectName));
         widget->setAccessibleName(QString::fromLatin1(spec.accessibleName));
-        // A caption is never cut off: where this font needs a few pixels more than the
-        // template gives a label or check box, it grows rightwards into the gap beside it.
-        if (spec.visible && (spec.kind == ControlKind::Label || spec.kind == ControlKind::CheckBox))
-            place.setWidth(std::max(place.width(), widget->minimumSizeHint().width()));
         widget->setGeometry(place);
         if (!spec.visible)
             widget->hide();
         if (spec.id != 0)
             m_items.insert(spec.id, widget);
         created[i] = widget;
+        m_controls.append(widget);
     }
 
     // Labels name the controls they stand beside, and the tab order is the template order.
@@ -167,6 +165,27 @@ void CTerminalDlg::CreateControls()
                 setTabOrder(previous, widget);
             previous = widget;
         }
+    }
+}
+
+// No caption or choice is ever cut off: where this font needs a few pixels more than the
+// template gives a label, check box or drop-down list, the control grows rightwards into the
+// gap beside it. Runs once the choices are filled, since a list needs room for its longest.
+void CTerminalDlg::FitContents()
+{
+    for (std::size_t i = 0; i < kTerminalControls.size(); ++i)
+    {
+        const ControlSpec& spec = kTerminalControls[i];
+        QWidget* widget = m_controls[static_cast<qsizetype>(i)];
+        if (!spec.visible)
+            continue;
+        int needed = 0;
+        if (spec.kind == ControlKind::Label || spec.kind == ControlKind::CheckBox)
+            needed = widget->minimumSizeHint().width();
+        else if (spec.kind == ControlKind::ComboBox)
+            needed = widget->sizeHint().width();
+        if (needed > widget->width())
+            widget->resize(needed, widget->height());
     }
 }
 

@@ -24,6 +24,7 @@
 
 #include <QDialog>
 #include <QHash>
+#include <QList>
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
@@ -73,6 +74,7 @@ class CTerminalDlg : public QDialog
   private:
     void CreateControls();
     int OnInitDialog();
+    void FitContents();
     void BindEvents();
 
     void StartWorker();
@@ -93,6 +95,7 @@ class CTerminalDlg : public QDialog
     CReceiveLog m_receiveLog;
 
     QHash<int, QWidget*> m_items; // every control with an id, by id
+    QList<QWidget*> m_controls;   // every control, in template order
     std::thread m_worker;
     std::atomic<bool> m_viewStale{false};         // the log has news the view has not shown
     std::atomic<bool> m_frameClockRunning{false}; // set by whoever starts the frame clock
