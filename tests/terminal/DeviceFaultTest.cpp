@@ -1,0 +1,197 @@
+// The terminal window when the device misbehaves: it goes away and comes back while the port
+// is open, it stops taking output, or the port's name leads to something that is no terminal.
+#include "WindowUnderLoad.h"
+
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+double ProcessCpuSeconds()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Runs the event loop, idle, for the given time.
+void IdleFor(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+class DeviceFaults : public WindowUnderLoad
+{
+  protected:
+    // Streams for a while from the current COM1 device, then unplugs it mid-stream.
+    void StreamThenUnplug()
+    {
+        CStreamFeeder feeder(*m_com1, SeededBytes(64 * 1024, 5), /*repeat=*/true);
+        ASSERT_TRUE(WaitFor([&] { return m_dlg->ReceiveLog().Length() > 16384; }));
+        feeder.Stop();
+        m_com1.reset();
+    }
+};
+
+TEST_F(DeviceFaults, UnplugAndReplugWhileOpenResumesReadingWithTheSameSettings)
+{
+    Choice(IDC_BAUDRATE)->setCurrentText("9600");
+    Choice(IDC_STOPBITS)->setCurrentText("2");
+    Open();
+    const int withDevice = OpenDescriptors();
+    StreamThenUnplug();
+    // The device's end is gone, and so, without anybody's help, is the window's descriptor of
+    // the dead device: its number and its lock are free for the next device.
+    EXPECT_TRUE(WaitFor([&] { return OpenDescriptors() == withDevice - 2; }))
+        << OpenDescriptors() << " descriptors open, " << withDevice << " before the unplug";
+    EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
+    EXPECT_TRUE(m_dlg->GetDlgItem(IDC_CLOSE_PORT)->isEnabled());
+    EXPECT_TRUE(m_dlg->IsWorkerRunning());
+
+    // Waiting for the device costs next to nothing.
+    const double cpu = ProcessCpuSeconds();
+    const auto start = Clock::now();
+    IdleFor(1000);
+    EXPECT_LT(ProcessCpuSeconds() - cpu, 0.3 * SecondsSince(start))
+        << "a core spins while the device is away";
+
+    // Back under the same name, and reading resumes with no user action.
+    m_com1 = std::make_unique<CPtyDevice>();
+    ASSERT_TRUE(m_com1->IsValid());
+    ASSERT_TRUE(m_tree.Link(1, m_com1->SlavePath()));
+    // Until the window has the new device open and raw, the kernel would echo what it sends.
+    ASSERT_TRUE(WaitFor([&] { return OpenDescriptors() == withDevice; }));
+    ASSERT_TRUE(m_com1->Send(Bytes{0xC0, 0xDE}));
+    EXPECT_TRUE(WaitFor([&] { return LogEndsWith("C0DE"); }));
+    PtyLineSettings line;
+    ASSERT_TRUE(m_com1->LineSettings(&line));
+    EXPECT_EQ(line.speed, 9600u);
+    EXPECT_TRUE(line.twoStopBits);
+    EXPECT_TRUE(line.raw);
+    EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
+    EXPECT_EQ(OpenDescriptors(), withDevice);
+
+    Item<QLineEdit>(IDC_INPUT)->setText("A5");
+    Click(IDC_SEND);
+    EXPECT_EQ(m_com1->Receive(1, 5000), Bytes{0xA5});
+}
+
+TEST_F(DeviceFaults, ClosePortWorksWhileTheDeviceIsAway)
+{
+    const int closed = OpenDescriptors();
+    const int threads = Threads();
+    Open();
+    const int withDevice = OpenDescriptors();
+    StreamThenUnplug();
+    // Both ends of the dead device are gone; the port object keeps only its wake-up descriptor.
+    ASSERT_TRUE(WaitFor([&] { return OpenDescriptors() == withDevice - 2; }));
+    Click(IDC_CLOSE_PORT);
+    EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM close");
+    EXPECT_TRUE(m_dlg->GetDlgItem(IDC_OPEN_PORT)->isEnabled());
+    EXPECT_FALSE(m_dlg->IsWorkerRunning());
+    EXPECT_EQ(OpenDescriptors(), closed - 1); // the unplugged device's end
+    EXPECT_EQ(Threads(), threads);
+
+    m_com1 = std::make_unique<CPtyDevice>();
+    ASSERT_TRUE(m_tree.Link(1, m_com1->SlavePath()));
+    Open();
+    ASSERT_TRUE(m_com1->Send(Bytes{0x5A}));
+    EXPECT_TRUE(WaitFor([&] { return LogEndsWith("5A"); }));
+}
+
+TEST_F(DeviceFaults, SendCharsToAStalledDeviceReturnsWithinTheWriteBoundAndTheWindowGoesOn)
+{
+    Open();
+    // The longest input the field takes; the device never reads, so the line soon stays full.
+    const QString input = QString(QStringLiteral("5A")).repeated(16383);
+    Item<QLineEdit>(IDC_INPUT)->setText(input);
+    ASSERT_EQ(Item<QLineEdit>(IDC_INPUT)->text().size(), input.size());
+    for (int i = 0; i < 2; ++i)
+    {
+        const auto start = Clock::now();
+        Click(IDC_SEND);
+        // 300 ms plus 16383 bytes at 115200 baud plus a margin is about 1.8 s.
+        EXPECT_LT(SecondsSince(start), 10.0) << "send " << i;
+    }
+    const std::size_t arrived = m_com1->Drain(200).size();
+    EXPECT_GT(arrived, 0u);
+    EXPECT_LT(arrived, 2u * 16383) << "the device took everything: nothing stalled";
+
+    // The window goes on: timers fire, received data shows, and the port closes at once.
+    bool fired = false;
+    QTimer::singleShot(0, [&] { fired = true; });
+    EXPECT_TRUE(WaitFor([&] { return fired; }));
+    ASSERT_TRUE(m_com1->Send(Bytes{0x77}));
+    EXPECT_TRUE(WaitFor([&] { return LogEndsWith("77"); }));
+    const auto start = Clock::now();
+    Click(IDC_CLOSE_PORT);
+    EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM close");
+    EXPECT_LT(SecondsSince(start), 5.0);
+}
+
+TEST_F(DeviceFaults, ANameThatIsNoTerminalFailsToOpenAndIsLeftAlone)
+{
+    QTemporaryDir dir;
+    const std::string base = dir.path().toStdString();
+    const std::string file = base + "/file", fifo = base + "/fifo", empty = base + "/dir";
+    std::ofstream(file) << "keep";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir(empty.c_str(), 0700), 0);
+    struct stat fileBefore
+    {
+    };
+    ASSERT_EQ(::stat(file.c_str(), &fileBefore), 0);
+
+    Choice(IDC_PORT)->setCurrentIndex(1); // COM2
+    const int fds = OpenDescriptors();
+    for (const std::string& target : {file, fifo, empty, base + "/dangling"})
+    {
+        SCOPED_TRACE(target);
+        ASSERT_TRUE(m_tree.Link(2, target));
+        Click(IDC_OPEN_PORT);
+        EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM2 open fail");
+        EXPECT_FALSE(PortToolTip().isEmpty());
+        EXPECT_TRUE(m_dlg->GetDlgItem(IDC_OPEN_PORT)->isEnabled());
+        EXPECT_FALSE(m_dlg->IsWorkerRunning());
+        EXPECT_EQ(OpenDescriptors(), fds);
+    }
+    // Untouched: the file keeps its bytes and times, nobody is left reading the FIFO (a
+    // writer that does not wait finds no reader), the directory stays empty.
+    struct stat fileAfter
+    {
+    };
+    ASSERT_EQ(::stat(file.c_str(), &fileAfter), 0);
+    const auto same = [](const timespec& a, const timespec& b)
+    { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+    EXPECT_TRUE(same(fileAfter.st_mtim, fileBefore.st_mtim));
+    EXPECT_TRUE(same(fileAfter.st_atim, fileBefore.st_atim));
+    std::ostringstream content;
+    content << std::ifstream(file).rdbuf();
+    EXPECT_EQ(content.str(), "keep");
+    errno = 0;
+    EXPECT_EQ(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC), -1);
+    EXPECT_EQ(errno, ENXIO);
+    EXPECT_TRUE(QDir(QString::fromStdString(empty)).isEmpty());
+}
+} // namespace
