@@ -10,9 +10,10 @@
 //
 // Threads: every handler runs on the user-interface thread. The receive worker (one at most)
 // reads the port and calls OnReceive, which appends to the receive log under the log's lock and
-// posts a coalesced update request; it never waits for the user-interface thread. So the
-// user-interface thread can, and does, join the old worker before it reopens the port and
-// before the window's members are destroyed. The view is refreshed at most once a frame.
+// marks the view stale, posting a request only when the frame clock is stopped; it never waits
+// for the user-interface thread. So the user-interface thread can, and does, join the old
+// worker before it reopens the port and before the window's members are destroyed. The frame
+// clock refreshes the view at most once a frame (16 ms) and stops when data stops.
 //
 // Keys: Enter in the Input field sends like "Send chars"; a focused push button takes Enter as
 // its click; Enter anywhere else does nothing. Escape and the close box end the window at once.
