@@ -317,8 +317,10 @@ void FlatOut()
                              shownNs = NowNs();
                      });
     Feeder feeder;
+    const double cpu0 = CpuSeconds();
     feeder.Stream(w.device.MasterFd(), data.data(), size, 0);
     RunUntil([&] { return shownNs != 0; }, 300000, 5);
+    const double cpu = CpuSeconds() - cpu0;
     feeder.Wait();
     if (shownNs == 0)
     {
@@ -328,9 +330,10 @@ void FlatOut()
     const double seconds = (shownNs - feeder.Shared().startNs) / 1e9;
     const bool intact = w.dlg->ReceiveLog().Copy(0, int(2 * size)) == HexOf(data);
     std::printf(
-        "(a) flat out: %.1f MiB received and shown in %.2f s = %.2f MB/s (target >= 4 MB/s); "
-        "log %s the data\n",
-        size / 1048576.0, seconds, size / seconds / 1e6, intact ? "matches" : "DOES NOT MATCH");
+        "(a) flat out: %.1f MiB received and shown in %.2f s = %.2f MB/s (target >= 4 MB/s), "
+        "%.1f ms of this process's CPU per MiB; log %s the data\n",
+        size / 1048576.0, seconds, size / seconds / 1e6, 1000 * cpu / (size / 1048576.0),
+        intact ? "matches" : "DOES NOT MATCH");
 }
 
 void Paced(double rate, int seconds)
