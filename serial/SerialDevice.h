@@ -20,10 +20,12 @@
 // closed) the first call that notices reports Gone and the dead descriptor is released at once,
 // so the kernel's locks on the port go with it. While gone, WaitForInput looks for a device at
 // the same path under the same name again, at most once per read constant (50 ms at least),
-// and when one is there reopens it exclusively with the settings and modem lines last applied;
-// otherwise it waits out its deadline and reports Gone, so a caller looping on reads does not
-// spin. A pseudo-terminal's number is reused by whoever opens the next one, so for one only a
-// link made anew under the name leads back.
+// and when one is there reopens it exclusively with the settings and modem lines last asked
+// for; otherwise it waits out its deadline and reports Gone, so a caller looping on reads does
+// not spin. Meanwhile GetState reports the settings the device will get back, and SetState
+// reports Gone but keeps a valid record for the reopening, which falls back to the settings the
+// device had when it refuses that record. A pseudo-terminal's number is reused by whoever opens
+// the next one, so for one only a link made anew under the name leads back.
 //
 // Time-outs are in milliseconds. Failures are DeviceStatus values; Open explains itself in words.
 #pragma once

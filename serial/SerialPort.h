@@ -27,7 +27,9 @@
 // fail. Reads then look for a device under the same name, at most about once per read
 // time-out, each waiting out its time-out so that a polling caller does not spin; when one is
 // back it is reopened exclusively with the same line settings and time-outs, and reading
-// resumes. GetLinkState tells which of these the port is in.
+// resumes. Line settings chosen while it is away count: GetState reports them, and SetState,
+// though it fails then, keeps them for the device's return. GetLinkState tells which of these
+// the port is in.
 //
 // This header must not pull in any system header: the device layer under serial/posix/ is
 // the only code that knows about termios.

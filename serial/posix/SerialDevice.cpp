@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -278,6 +279,30 @@ constexpr std::chrono::milliseconds kWriteMargin{50};
 // Fastest pace of looking for a device that went away, for read constants below it.
 constexpr std::chrono::milliseconds kMinLookInterval{50};
 
+// A port's settings: the record, the modem lines asked for, whether the driver owns RTS, and the
+// DCB fields termios has no place for.
+struct Settings
+{
+    termios2 termios{};
+    ModemLines lines;
+    bool rtsHandshake = false;
+    DCB dcb;
+
+    // `before` with a DCB that passed ValidateDcb applied on top of the record `current`.
+    static Settings Of(const Settings& before, const DCB& dcb, const termios2& current)
+    {
+        Settings s = before;
+        s.termios = TermiosFromDcb(dcb, current);
+        s.rtsHandshake = dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+        s.lines.dtr = dcb.fDtrControl == DTR_CONTROL_ENABLE;
+        if (!s.rtsHandshake) // the driver owns RTS under the handshake; the level asked stays
+            s.lines.rts = dcb.fRtsControl == RTS_CONTROL_ENABLE;
+        s.dcb = dcb;
+        s.dcb.DCBlength = sizeof(DCB);
+        return s;
+    }
+};
+
 // Where a port was found: its name and the path that name resolved to.
 struct PortPlace
 {
@@ -303,9 +328,11 @@ class PosixSerialDevice final : public SerialDevice
   public:
     PosixSerialDevice(PortPlace place, std::shared_ptr<Tty> tty, const termios2& applied, int wake)
         : m_place(std::move(place)), m_wake(wake), m_link(LinkAt(m_place.path)),
-          m_onPty(tty->onPty), m_tty(std::move(tty)), m_applied(applied)
+          m_onPty(tty->onPty), m_tty(std::move(tty))
     {
-        m_extra.fBinary = 1;
+        m_inForce.termios = applied;
+        m_inForce.rtsHandshake = (applied.c_cflag & CRTSCTS) != 0;
+        m_inForce.dcb.fBinary = 1;
         m_timeouts.ReadIntervalTimeout = MAXDWORD;
     }
 
@@ -323,7 +350,15 @@ class PosixSerialDevice final : public SerialDevice
             return DeviceStatus::InvalidParameter;
         const auto tty = Current();
         if (!tty)
-            return DeviceStatus::Gone;
+        {
+            // Away, the port still has settings: those the device will get back.
+            std::lock_guard lock(m_mx);
+            const Settings& back = m_wanted ? *m_wanted : m_inForce;
+            DCB state = back.dcb;
+            DcbFromTermios(back.termios, back.lines, &state);
+            *dcb = state;
+            return DeviceStatus::Ok;
+        }
         termios2 t;
         if (::ioctl(tty->fd, TCGETS2, &t) != 0)
             return Fail(tty, errno);
@@ -331,8 +366,8 @@ class PosixSerialDevice final : public SerialDevice
         ModemLines lines;
         {
             std::lock_guard lock(m_mx);
-            state = m_extra;
-            lines = m_lines;
+            state = m_inForce.dcb;
+            lines = m_inForce.lines;
         }
         int bits = 0;
         if (::ioctl(tty->fd, TIOCMGET, &bits) == 0)
@@ -352,27 +387,29 @@ class PosixSerialDevice final : public SerialDevice
         std::lock_guard config(m_config);
         const auto tty = Current();
         if (!tty)
+        {
+            // Not applied now, but what the user chose while the device was away is what it
+            // gets when it is back (LookAgain runs under m_config too, so none is missed).
+            std::lock_guard lock(m_mx);
+            m_wanted = Settings::Of(m_wanted ? *m_wanted : m_inForce, dcb, m_inForce.termios);
             return DeviceStatus::Gone;
+        }
         termios2 old;
         if (::ioctl(tty->fd, TCGETS2, &old) != 0)
             return Fail(tty, errno);
-        const termios2 want = TermiosFromDcb(dcb, old);
-        const ModemLines lines{dcb.fDtrControl == DTR_CONTROL_ENABLE,
-                               dcb.fRtsControl == RTS_CONTROL_ENABLE};
-        const bool rtsHandshake = dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
-        const DeviceStatus applied = Apply(*tty, want, lines, rtsHandshake);
+        Settings want;
+        {
+            std::lock_guard lock(m_mx);
+            want = Settings::Of(m_inForce, dcb, old);
+        }
+        const DeviceStatus applied = Apply(*tty, want);
         if (applied != DeviceStatus::Ok)
         {
             ::ioctl(tty->fd, TCSETS2, &old);
             return applied == DeviceStatus::Gone ? Fail(tty, EIO) : applied;
         }
         std::lock_guard lock(m_mx);
-        m_applied = want;
-        m_lines.dtr = lines.dtr;
-        if (!rtsHandshake)
-            m_lines.rts = lines.rts;
-        m_extra = dcb;
-        m_extra.DCBlength = sizeof(DCB);
+        m_inForce = want;
         return DeviceStatus::Ok;
     }
 
@@ -520,7 +557,7 @@ class PosixSerialDevice final : public SerialDevice
 
     // Looks, at most once per look interval, whether the name leads to a device at the same
     // path again, and if so reopens it exclusively with the settings and modem lines last
-    // applied. A pseudo-terminal never comes back: its number goes to the next one opened by
+    // asked for. A pseudo-terminal never comes back: its number goes to the next one opened by
     // anybody, so for one only a link made anew under the name counts.
     std::shared_ptr<Tty> LookAgain()
     {
@@ -543,18 +580,24 @@ class PosixSerialDevice final : public SerialDevice
             return nullptr;
         auto tty = std::make_shared<Tty>(fd, onPty);
         std::lock_guard config(m_config);
-        termios2 want;
-        ModemLines lines;
+        Settings inForce;
+        std::optional<Settings> wanted;
         {
             std::lock_guard lock(m_mx);
-            want = m_applied;
-            lines = m_lines;
+            inForce = m_inForce;
+            wanted = m_wanted;
         }
-        if (Apply(*tty, want, lines, (want.c_cflag & CRTSCTS) != 0) != DeviceStatus::Ok)
+        // Settings chosen while the device was away come first; if the device refuses them it
+        // gets back the ones it had, as when a change is refused while it is there.
+        const bool tookWanted = wanted && Apply(*tty, *wanted) == DeviceStatus::Ok;
+        if (!tookWanted && Apply(*tty, inForce) != DeviceStatus::Ok)
             return nullptr;
         std::lock_guard lock(m_mx);
         if (m_tty)
             return m_tty;
+        if (tookWanted)
+            m_inForce = *wanted;
+        m_wanted.reset();
         m_tty = tty;
         m_link = link;
         m_onPty = onPty;
@@ -564,13 +607,12 @@ class PosixSerialDevice final : public SerialDevice
     // Applies a record, checks what the device kept, then drives DTR and RTS (left to the
     // driver under RTS handshake). Devices without modem lines answer ENOTTY or EINVAL; the
     // rest of the record still applies there.
-    DeviceStatus Apply(const Tty& tty, const termios2& want, const ModemLines& lines,
-                       bool rtsHandshake)
+    DeviceStatus Apply(const Tty& tty, const Settings& want)
     {
         termios2 got;
-        if (::ioctl(tty.fd, TCSETS2, &want) != 0 || ::ioctl(tty.fd, TCGETS2, &got) != 0)
+        if (::ioctl(tty.fd, TCSETS2, &want.termios) != 0 || ::ioctl(tty.fd, TCGETS2, &got) != 0)
             return errno == EIO ? DeviceStatus::Gone : DeviceStatus::NotSupported;
-        if (!KeptAsAsked(want, got, tty.onPty))
+        if (!KeptAsAsked(want.termios, got, tty.onPty))
             return DeviceStatus::NotSupported;
         auto drive = [&](int bit, bool on)
         {
@@ -579,10 +621,10 @@ class PosixSerialDevice final : public SerialDevice
                 return DeviceStatus::Ok;
             return errno == EIO ? DeviceStatus::Gone : DeviceStatus::Failed;
         };
-        const DeviceStatus dtr = drive(TIOCM_DTR, lines.dtr);
-        if (dtr != DeviceStatus::Ok || rtsHandshake)
+        const DeviceStatus dtr = drive(TIOCM_DTR, want.lines.dtr);
+        if (dtr != DeviceStatus::Ok || want.rtsHandshake)
             return dtr;
-        return drive(TIOCM_RTS, lines.rts);
+        return drive(TIOCM_RTS, want.lines.rts);
     }
 
     std::chrono::milliseconds WriteLimit(std::uint32_t count) const
@@ -592,7 +634,7 @@ class PosixSerialDevice final : public SerialDevice
         {
             std::lock_guard lock(m_mx);
             constant = m_timeouts.WriteTotalTimeoutConstant;
-            rate = BaudRateOf(m_applied);
+            rate = BaudRateOf(m_inForce.termios);
         }
         rate = std::max<std::uint64_t>(rate, kMinBaudRate);
         const std::uint64_t lineMs = (std::uint64_t{count} * 10 * 1000 + rate - 1) / rate;
@@ -634,10 +676,9 @@ class PosixSerialDevice final : public SerialDevice
     mutable std::mutex m_mx; // guards the members below
     LinkId m_link;
     bool m_onPty;
-    std::shared_ptr<Tty> m_tty; // null from a hang-up until the device is back
-    termios2 m_applied;
-    ModemLines m_lines;
-    DCB m_extra; // what GetState reports for fields termios has no place for
+    std::shared_ptr<Tty> m_tty;       // null from a hang-up until the device is back
+    Settings m_inForce;               // applied last, or at the open
+    std::optional<Settings> m_wanted; // asked for while the device was away
     COMMTIMEOUTS m_timeouts;
     Clock::time_point m_nextLook;
 };

@@ -53,8 +53,13 @@ TEST_F(DeviceRemovalTest, AReadFailsWhenTheDeviceGoesAwayAndLaterCallsFailWithou
     for (int i = 0; i < 10; ++i)
         EXPECT_FALSE(port.Read(buf, sizeof buf, &n));
     EXPECT_LT(ThreadCpuMs() - cpu, ElapsedMs(loop) / 4) << "reads of a dead port spin";
+    EXPECT_FALSE(port.Write("x", 1, &n));
+    // The settings stay the port's: reported as they will come back, and a change is not
+    // applied now but kept for the device's return.
     DCB dcb;
-    EXPECT_FALSE(port.Write("x", 1, &n) || port.GetState(&dcb) || port.SetState(dcb));
+    EXPECT_TRUE(port.GetState(&dcb));
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_FALSE(port.SetState(dcb));
     EXPECT_TRUE(port.Close());
     EXPECT_EQ(OpenDescriptorCount(), withPort - 3);
 }

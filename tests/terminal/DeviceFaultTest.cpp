@@ -97,6 +97,25 @@ TEST_F(DeviceFaults, UnplugAndReplugWhileOpenResumesReadingWithTheSameSettings)
     EXPECT_EQ(m_com1->Receive(1, 5000), Bytes{0xA5});
 }
 
+TEST_F(DeviceFaults, LineSettingsChosenWhileTheDeviceIsAwayReachItWhenItIsBack)
+{
+    Open();
+    const int withDevice = OpenDescriptors();
+    StreamThenUnplug();
+    ASSERT_TRUE(WaitFor([&] { return OpenDescriptors() == withDevice - 2; }));
+    Choice(IDC_BAUDRATE)->setCurrentText("4800");
+    Choice(IDC_FLOW)->setCurrentText("Hardware");
+    EXPECT_EQ(Pane(IDC_STATUS_BAUD), "4800bps");
+
+    m_com1 = std::make_unique<CPtyDevice>();
+    ASSERT_TRUE(m_tree.Link(1, m_com1->SlavePath()));
+    ASSERT_TRUE(WaitFor([&] { return OpenDescriptors() == withDevice; }));
+    PtyLineSettings line;
+    EXPECT_TRUE(
+        WaitFor([&] { return m_com1->LineSettings(&line) && line.speed == 4800 && line.rtsCts; }))
+        << "the device runs at " << line.speed << " baud, RTS/CTS " << line.rtsCts;
+}
+
 TEST_F(DeviceFaults, ClosePortWorksWhileTheDeviceIsAway)
 {
     const int closed = OpenDescriptors();
