@@ -7,6 +7,8 @@ enum : int
 {
     IDD_TERMINAL = 102,
 
+    IDM_ABOUTBOX = 16, // the About entry of the window's context menu (its QAction's data)
+
     IDC_PORT = 1001,
     IDC_CLOSE_PORT = 1002,
     IDC_OPEN_PORT = 1003,

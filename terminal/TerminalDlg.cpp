@@ -1,27 +1,42 @@
 #include "terminal/TerminalDlg.h"
 
 #include "commands/CommandListBox.h"
+#include "res/Icons.h"
 #include "serial/LineSettings.h"
+#include "terminal/AboutDlg.h"
 #include "terminal/ControlIds.h"
 #include "terminal/PortChoice.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TerminalLayout.h"
+#include "text/CommandLine.h"
 #include "text/HexCodec.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
 #include <vector>
 
 namespace
@@ -38,6 +53,25 @@ template <class T> T* As(QWidget* widget)
 {
     return static_cast<T*>(widget);
 }
+
+// WCAG 2 relative luminance and contrast ratio of two colours.
+double Luminance(const QColor& c)
+{
+    const auto linear = [](double v)
+    { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b)
+{
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+constexpr double kReadableContrast = 4.5;
+// Behind the banner when the window's own colour would swallow its blue: the light grey of a
+// classic dialog, on which the banner reads as it does on a light desktop.
+const QColor kBannerBacking(240, 240, 240);
 } // namespace
 
 CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
@@ -48,6 +82,9 @@ CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     setFont(TerminalTemplateFont());
+    setWindowIcon(VorlantiIcon());
+    m_bannerFont = BannerFont();
+    SetCommandFileChooser(nullptr);
 
     m_frameClock.setTimerType(Qt::PreciseTimer);
     m_frameClock.setInterval(kFrameMs);
@@ -121,8 +158,13 @@ void CTerminalDlg::CreateControls()
             widget = new QCheckBox(caption, this);
             break;
         case ControlKind::Edit:
-            widget = new QLineEdit(caption, this);
+        {
+            auto* edit = new QLineEdit(caption, this);
+            // A picked command of any length goes in whole; the default limit would cut it.
+            edit->setMaxLength(std::numeric_limits<int>::max());
+            widget = edit;
             break;
+        }
         case ControlKind::StatusPane:
         {
             auto* pane = new QLabel(caption, this);
@@ -232,6 +274,15 @@ int CTerminalDlg::OnInitDialog()
     RefreshPortToolTips();
     As<CPortChoice>(GetDlgItem(IDC_PORT))->SetAboutToOpen([this] { RefreshPortToolTips(); });
     m_ctrlReceive->SetLog(&m_receiveLog);
+
+    // The About entry of the context menu; added to the window too, so that Alt+A reaches it
+    // wherever the focus is. No control's caption claims Alt+A as a mnemonic.
+    m_aboutAction = new QAction(QString::fromUtf8(kAboutEntryText), this);
+    m_aboutAction->setData(int{IDM_ABOUTBOX});
+    m_aboutAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_A));
+    m_aboutAction->setShortcutContext(Qt::WindowShortcut);
+    addAction(m_aboutAction);
+
     port->setFocus();
     return 1;
 }
@@ -251,6 +302,7 @@ void CTerminalDlg::BindEvents()
     clicked(IDC_SEND, &CTerminalDlg::OnSendChars);
     connect(As<QLineEdit>(GetDlgItem(IDC_INPUT)), &QLineEdit::returnPressed, this,
             &CTerminalDlg::OnSendChars);
+    clicked(IDC_OPEN_FILE, &CTerminalDlg::OnOpenFile);
     selChange(IDC_BAUDRATE, &CTerminalDlg::OnSelChangeBaudRate);
     selChange(IDC_PARITY, &CTerminalDlg::ApplyLineSettings);
     clicked(IDC_DTR, &CTerminalDlg::OnDtrRtsClicked);
@@ -259,6 +311,10 @@ void CTerminalDlg::BindEvents()
     selChange(IDC_FLOW, &CTerminalDlg::ApplyLineSettings);
     selChange(IDC_STOPBITS, &CTerminalDlg::ApplyLineSettings);
     selChange(IDC_PORT, &CTerminalDlg::OnSelChangePort);
+    connect(m_aboutAction, &QAction::triggered, this, &CTerminalDlg::OnAboutBox);
+    // Handled inside the list's double-click, before the list's own handling of it.
+    connect(m_ctrlCommands, &CCommandListBox::commandPicked, this, &CTerminalDlg::OnCommandPicked,
+            Qt::DirectConnection);
 }
 
 void CTerminalDlg::OnOpenPort()
@@ -391,8 +447,115 @@ int CTerminalDlg::OnReceive(const std::uint8_t* bytes, std::uint32_t count)
     return 1;
 }
 
+void CTerminalDlg::OnOpenFile()
+{
+    const QString path = m_chooseCommandFile();
+    if (path.isEmpty())
+        return;
+    if (!m_commandFile.Load(QFile::encodeName(path).constData()))
+    {
+        // A file that cannot be opened adds nothing, quietly. One that could not be read whole,
+        // or is over the size cap, says why: a list left as it was must not pass for a file
+        // without commands.
+        if (!m_commandFile.GetReadError().empty())
+        {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Open file"),
+                            QDir::toNativeSeparators(path) + QStringLiteral(": ") +
+                                QString::fromLocal8Bit(m_commandFile.GetReadError()),
+                            QMessageBox::Ok, this);
+            box.setInformativeText(QStringLiteral("No commands were added."));
+            box.exec();
+        }
+        return;
+    }
+    std::string line;
+    int length = 0;
+    const std::uint32_t count = m_commandFile.GetCount();
+    for (std::uint32_t i = 0; i < count; ++i)
+        if (m_commandFile.GetLine(i, line, length) && length > 0)
+            m_ctrlCommands->AddCommand(QByteArray(line.data(), length));
+}
+
+void CTerminalDlg::SetCommandFileChooser(FileChooser chooser)
+{
+    if (!chooser)
+        chooser = [this] { return ChooseCommandFile(); };
+    m_chooseCommandFile = std::move(chooser);
+}
+
+QString CTerminalDlg::ChooseCommandFile()
+{
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    // "*" rather than "*.*": here a name needs no dot, and "All Files" must show them all.
+    dialog.setNameFilters({QStringLiteral("Txt Files (*.txt)"), QStringLiteral("All Files (*)")});
+    dialog.setDefaultSuffix(QStringLiteral("TXT"));
+    dialog.selectFile(QStringLiteral("*.TXT"));
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    const QStringList chosen = dialog.selectedFiles();
+    return chosen.isEmpty() ? QString() : chosen.first();
+}
+
+void CTerminalDlg::OnCommandPicked(const QByteArray& text)
+{
+    if (text.isNull())
+        return;
+    // The cleanup works in place on NUL-terminated text; this copy has room for any length.
+    std::string command(text.constData(), static_cast<std::size_t>(text.size()));
+    CutComment(command.data());
+    TrimSpaces(command.data());
+    command.resize(std::strlen(command.c_str()));
+    As<QLineEdit>(GetDlgItem(IDC_INPUT))->setText(QString::fromLocal8Bit(command));
+}
+
+void CTerminalDlg::OnAboutBox()
+{
+    CAboutDlg about(this);
+    about.exec();
+}
+
+// Qt has filled the background before this and paints the controls after it, so the banner
+// lies under everything else, as if drawn before the window's own painting.
+void CTerminalDlg::paintEvent(QPaintEvent* event)
+{
+    QDialog::paintEvent(event);
+    const auto* label = As<QLabel>(GetDlgItem(IDC_BANNER));
+    const QRect rect = label->geometry();
+    const QColor blue = QColor::fromRgb(kBannerRgb);
+    QPainter painter(this);
+    if (Contrast(blue, palette().color(QPalette::Window)) < kReadableContrast)
+        painter.fillRect(rect, kBannerBacking);
+    painter.setFont(m_bannerFont);
+    painter.setPen(blue);
+    // One line, cut at the rectangle's edges: drawText clips to it unless told otherwise.
+    painter.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine, label->text());
+}
+
+void CTerminalDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    menu.addSeparator();
+    menu.addAction(m_aboutAction);
+    menu.exec(event->globalPos());
+}
+
 void CTerminalDlg::keyPressEvent(QKeyEvent* event)
 {
+    // Shift+F10 does what the Menu key does: the focused control's context menu, or, where it
+    // has none, the window's.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)
+    {
+        QWidget* target = focusWidget() != nullptr ? focusWidget() : this;
+        const QPoint centre = target->rect().center();
+        QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, centre,
+                                    target->mapToGlobal(centre));
+        QCoreApplication::sendEvent(target, &menuEvent);
+        event->accept();
+        return;
+    }
+
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
     {
         // The Input field has already sent (returnPressed); nothing else ends the window.

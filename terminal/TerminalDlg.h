@@ -1,7 +1,9 @@
 // CTerminalDlg: the terminal window, the program's one window. It owns the receive view, the
-// command list, the serial port object and the receive log, lays out its 32 controls from the
-// template (terminal/TerminalLayout.h), binds their notifications to the handlers below in one
-// event table (BindEvents), and runs the receive worker.
+// command list, the serial port object, the command file reader and the receive log, lays out
+// its 32 controls from the template (terminal/TerminalLayout.h), binds their notifications to
+// the handlers below in one event table (BindEvents), and runs the receive worker. It paints the
+// banner (the hidden IDC_BANNER label's text, blue, in that label's rectangle) and offers the
+// About box from its context menu and from Alt+A.
 //
 // Port states: Closed ("Open port" enabled, "Close port" disabled, no worker) and Open (the
 // other way round, one worker). The status pane IDC_STATUS_PORT tells which, IDC_STATUS_BAUD the
@@ -15,22 +17,34 @@
 // worker before it reopens the port and before the window's members are destroyed. The frame
 // clock refreshes the view at most once a frame (16 ms) and stops when data stops.
 //
+// Commands: "Open file" appends every line of the chosen file to the command list; a file that
+// cannot be opened adds nothing, one that cannot be read whole (or is over the reader's size
+// cap) adds nothing and says why in a message box. A double-clicked command goes into the Input
+// field without its comment and outer spaces, whatever its length and whether or not the port
+// is open; nothing is sent until "Send chars".
+//
 // Keys: Enter in the Input field sends like "Send chars"; a focused push button takes Enter as
 // its click; Enter anywhere else does nothing. Escape and the close box end the window at once.
+// Alt+A opens the About box; Shift+F10 acts like the Menu key (the focused control's context
+// menu, or the window's).
 #pragma once
 
+#include "commands/CommandFile.h"
 #include "serial/CommTypes.h"
 #include "serial/SerialPort.h"
 #include "terminal/ReceiveLog.h"
 
 #include <QDialog>
+#include <QFont>
 #include <QHash>
 #include <QList>
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <thread>
 
+class QAction;
 class CCommandListBox;
 class CReceiveView;
 
@@ -56,6 +70,15 @@ class CTerminalDlg : public QDialog
     void OnDtrRtsClicked();
     void OnClearWindow();
     void OnSendChars();
+    void OnOpenFile();
+    void OnCommandPicked(const QByteArray& text);
+    void OnAboutBox();
+
+    // Names the command file "Open file" loads; an empty name means the user cancelled. The
+    // default, also restored by an empty chooser, asks with the open-file dialog; tests put
+    // their own in its place.
+    using FileChooser = std::function<QString()>;
+    void SetCommandFileChooser(FileChooser chooser);
 
     // Writes the current choices of the line-settings controls into `dcb`.
     void FillLineSettings(DCB* dcb);
@@ -71,12 +94,15 @@ class CTerminalDlg : public QDialog
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
   private:
     void CreateControls();
     int OnInitDialog();
     void FitContents();
     void BindEvents();
+    QString ChooseCommandFile();
 
     void StartWorker();
     void StopWorker();
@@ -93,6 +119,7 @@ class CTerminalDlg : public QDialog
     CCommandListBox* m_ctrlCommands = nullptr; // IDC_COMMANDS, a child widget
     CSerialPort m_port;
     std::atomic<int> m_bPortOpen{0}; // set while the port is open and the worker is to run
+    CCommandFile m_commandFile;
     CReceiveLog m_receiveLog;
 
     QHash<int, QWidget*> m_items; // every control with an id, by id
@@ -102,4 +129,8 @@ class CTerminalDlg : public QDialog
     std::atomic<bool> m_frameClockRunning{false}; // set by whoever starts the frame clock
     QTimer m_frameClock;
     int m_idleFrames = 0;
+
+    FileChooser m_chooseCommandFile;
+    QAction* m_aboutAction = nullptr; // the context menu's About entry, owned by the window
+    QFont m_bannerFont;
 };

@@ -55,3 +55,17 @@ QFont TerminalTemplateFont()
     font.setPointSize(kTemplateFontPoints);
     return font;
 }
+
+QFont BannerFont()
+{
+    QFont font;
+    font.setFamilies(QStringList{QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setStyleHint(QFont::SansSerif);
+    font.setWeight(QFont::Normal);
+    // A pixel size sets the em, not the cell: take the largest whose cell still fits.
+    int pixels = kBannerCellHeight;
+    font.setPixelSize(pixels);
+    while (pixels > 1 && QFontMetrics(font).height() > kBannerCellHeight)
+        font.setPixelSize(--pixels);
+    return font;
+}

@@ -42,6 +42,8 @@ inline constexpr int kTemplateWidth = 534; // dialog units
 inline constexpr int kTemplateHeight = 325;
 inline constexpr const char* kTerminalTitle = "Vorlanti";
 inline constexpr int kTemplateFontPoints = 9;
+// The context menu's About entry (UTF-8); "&" marks the A of its Alt+A shortcut.
+inline constexpr const char* kAboutEntryText = "关于 Vorlanti(&A)...";
 
 // clang-format off
 inline constexpr std::array<ControlSpec, 32> kTerminalControls = {{
@@ -104,6 +106,12 @@ class CDialogUnits
 
 // Arial 9 pt, or the metric-compatible Liberation Sans where Arial is not installed.
 QFont TerminalTemplateFont();
+
+// The banner: the hidden IDC_BANNER label's text drawn in this blue, in a font whose character
+// cell (ascent plus descent) is kBannerCellHeight pixels, centred in the label's rectangle.
+inline constexpr int kBannerCellHeight = 30;
+inline constexpr int kBannerRgb = 0x0000FF;
+QFont BannerFont();
 
 // The height of a closed drop-down list, in dialog units: the rows of choices in the
 // template are 13 units apart, and a closed list sits in one row.

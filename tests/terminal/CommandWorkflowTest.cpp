@@ -1,0 +1,252 @@
+// Command files into the command list, and picked commands into the Input field, through the
+// real window: its "Open file" button and file dialog, its list and its double-clicks.
+#include "ModalWatcher.h"
+#include "PtyDevice.h"
+#include "commands/CommandListBox.h"
+#include "terminal/ControlIds.h"
+#include "terminal/ReceiveView.h"
+#include "terminal/TerminalDlg.h"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <memory>
+#include <unistd.h>
+
+namespace
+{
+class CommandWorkflow : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_com1.IsValid());
+        ASSERT_TRUE(m_tree.Link(1, m_com1.SlavePath()));
+        m_dlg = std::make_unique<CTerminalDlg>(m_tree.Roots());
+        m_dlg->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+        m_list = qobject_cast<CCommandListBox*>(m_dlg->GetDlgItem(IDC_COMMANDS));
+        m_input = qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(IDC_INPUT));
+        ASSERT_NE(m_list, nullptr);
+        ASSERT_NE(m_input, nullptr);
+    }
+
+    QString WriteFile(const char* name, const std::string& bytes)
+    {
+        const QString path = m_files.filePath(QString::fromLatin1(name));
+        std::ofstream(path.toStdString(), std::ios::binary) << bytes;
+        return path;
+    }
+
+    // "Open file" with the file dialog answered by `path` (empty: cancelled). Afterwards the
+    // window asks with its real dialog again.
+    void OpenFile(const QString& path)
+    {
+        m_dlg->SetCommandFileChooser([path] { return path; });
+        QTest::mouseClick(m_dlg->GetDlgItem(IDC_OPEN_FILE), Qt::LeftButton);
+        m_dlg->SetCommandFileChooser(nullptr);
+    }
+
+    // "Open file" expecting a message box; returns its text ("" when none showed) and leaves
+    // the box answered.
+    QString OpenFileAndReadBox(const QString& path)
+    {
+        QString text;
+        WhileRunning([&] { OpenFile(path); },
+                     [&](QWidget* top)
+                     {
+                         auto* box = qobject_cast<QMessageBox*>(top);
+                         ASSERT_NE(box, nullptr);
+                         EXPECT_EQ(box->icon(), QMessageBox::Warning);
+                         EXPECT_EQ(box->windowTitle(), "Open file");
+                         text = box->text();
+                         box->button(QMessageBox::Ok)->click();
+                     });
+        return text;
+    }
+
+    // The user double-clicks row `row` of the command list.
+    void Pick(int row)
+    {
+        const QPoint pos = m_list->visualItemRect(m_list->item(row)).center();
+        QTest::mouseClick(m_list->viewport(), Qt::LeftButton, Qt::NoModifier, pos);
+        QTest::mouseDClick(m_list->viewport(), Qt::LeftButton, Qt::NoModifier, pos);
+    }
+
+    QByteArrayList Shown() const { return m_list->commands(); }
+
+    QTemporaryDir m_files;
+    CDeviceTree m_tree;
+    CPtyDevice m_com1;
+    std::unique_ptr<CTerminalDlg> m_dlg;
+    CCommandListBox* m_list = nullptr;
+    QLineEdit* m_input = nullptr;
+};
+
+TEST_F(CommandWorkflow, OpenFileAppendsEveryCommandAfterThoseShown)
+{
+    const QString first = WriteFile("first.txt", "0A0B  // one\r\n\r\n\n0C\\two\n\n  0D  \n");
+    const QString second = WriteFile("second.TXT", "EE\nFF");
+    const QByteArrayList firstCommands{"0A0B  // one", "0C\\two", "  0D  "};
+
+    OpenFile(first);
+    EXPECT_EQ(Shown(), firstCommands);
+    OpenFile(first);
+    EXPECT_EQ(Shown(), firstCommands + firstCommands);
+    OpenFile(second);
+    EXPECT_EQ(Shown(), firstCommands + firstCommands + QByteArrayList({"EE", "FF"}));
+
+    // The items show the same texts in the same order, and nothing reached the Input field.
+    ASSERT_EQ(m_list->count(), 8);
+    EXPECT_EQ(m_list->item(2)->text(), "  0D  ");
+    EXPECT_EQ(m_list->item(7)->text(), "FF");
+    EXPECT_TRUE(m_input->text().isEmpty());
+}
+
+TEST_F(CommandWorkflow, AFileThatCannotBeOpenedAddsNothingAndSaysNothing)
+{
+    OpenFile(WriteFile("shown.txt", "01\n02\n"));
+    for (const QString& path :
+         {m_files.filePath("missing.txt"), m_files.path(), WriteFile("empty.txt", "\n\r\n")})
+    {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(OpenFileAndReadBox(path), "");
+        EXPECT_EQ(Shown(), (QByteArrayList{"01", "02"}));
+    }
+}
+
+TEST_F(CommandWorkflow, AFileThatCannotBeReadWholeSaysWhyAndAddsNothing)
+{
+    OpenFile(WriteFile("shown.txt", "01\n02\n"));
+
+    // Over the size cap: a sparse file costs no disk.
+    const QString huge = WriteFile("huge.txt", "");
+    ASSERT_EQ(::truncate(huge.toLocal8Bit().constData(),
+                         static_cast<off_t>(CCommandFile::kMaxFileSize + 1)),
+              0);
+    // A file that opens but fails part way: reading this process's memory from address 0.
+    const struct
+    {
+        QString path;
+        const char* reason;
+    } cases[] = {{huge, std::strerror(EFBIG)},
+                 {QStringLiteral("/proc/self/mem"), std::strerror(EIO)}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.path.toStdString());
+        const QString text = OpenFileAndReadBox(c.path);
+        EXPECT_TRUE(text.contains(c.path)) << text.toStdString();
+        EXPECT_TRUE(text.contains(QString::fromLocal8Bit(c.reason))) << text.toStdString();
+        EXPECT_EQ(Shown(), (QByteArrayList{"01", "02"}));
+    }
+}
+
+TEST_F(CommandWorkflow, TheFileDialogOffersTextFilesAndCancelChangesNothing)
+{
+    m_list->AddCommand("01");
+    m_input->setText("typed");
+    const QString chosen = WriteFile("chosen.TXT", "02\n");
+
+    for (const bool accept : {false, true})
+    {
+        SCOPED_TRACE(accept ? "accepted" : "cancelled");
+        WhileRunning([&] { QTest::mouseClick(m_dlg->GetDlgItem(IDC_OPEN_FILE), Qt::LeftButton); },
+                     [&](QWidget* top)
+                     {
+                         auto* dialog = qobject_cast<QFileDialog*>(top);
+                         ASSERT_NE(dialog, nullptr);
+                         EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptOpen);
+                         EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFile);
+                         EXPECT_EQ(dialog->nameFilters(),
+                                   (QStringList{"Txt Files (*.txt)", "All Files (*)"}));
+                         EXPECT_EQ(dialog->selectedNameFilter(), "Txt Files (*.txt)");
+                         EXPECT_EQ(dialog->defaultSuffix(), "TXT");
+                         if (accept)
+                         {
+                             // The user goes to the file's folder and types its name.
+                             dialog->setDirectory(QFileInfo(chosen).path());
+                             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                             ASSERT_NE(name, nullptr);
+                             EXPECT_EQ(name->text(), "*.TXT");
+                             name->clear();
+                             QTest::keyClicks(name, QFileInfo(chosen).fileName());
+                             auto* buttons = dialog->findChild<QDialogButtonBox*>();
+                             ASSERT_NE(buttons, nullptr);
+                             QPushButton* open = buttons->button(QDialogButtonBox::Open);
+                             // The dialog takes a name once it has listed its folder.
+                             ASSERT_TRUE(WaitFor([&] { return open->isEnabled(); }));
+                             open->click();
+                         }
+                         else
+                         {
+                             dialog->reject();
+                         }
+                     });
+        EXPECT_EQ(Shown(), accept ? QByteArrayList({"01", "02"}) : QByteArrayList{"01"});
+        EXPECT_EQ(m_input->text(), "typed");
+    }
+}
+
+TEST_F(CommandWorkflow, PickingPutsTheCleanedCommandIntoTheInputField)
+{
+    const QByteArray longCommand(5000, 'A');
+    const struct
+    {
+        QByteArray command;
+        QString input;
+    } cases[] = {
+        {"0A0B  // a comment", "0A0B"},
+        {"0A0B\\a comment", "0A0B"},
+        {"  // only a comment", ""},
+        {"     ", ""},
+        {" 0A\t0B \t ", "0A\t0B \t"},
+        {"01 // first \\ second", "01"},
+        {longCommand + "  // the comment", QString::fromLatin1(longCommand)},
+    };
+    for (const auto& c : cases)
+        m_list->AddCommand(c.command);
+    ASSERT_FALSE(m_dlg->IsPortOpen());
+
+    for (int row = 0; row < m_list->count(); ++row)
+    {
+        SCOPED_TRACE(row);
+        m_input->setFocus();
+        m_input->setText("typed");
+        QTest::keyClicks(m_input, "99");
+        Pick(row);
+        EXPECT_EQ(m_input->text(), cases[row].input);
+        // Nothing is sent or reopened by a pick.
+        EXPECT_FALSE(m_dlg->IsPortOpen());
+    }
+
+    // The list is not changed by picking; a null text changes nothing.
+    EXPECT_EQ(m_list->count(), static_cast<int>(std::size(cases)));
+    m_dlg->OnCommandPicked(QByteArray());
+    EXPECT_EQ(m_input->text(), cases[std::size(cases) - 1].input);
+}
+
+TEST_F(CommandWorkflow, APickedCommandGoesToTheDeviceWithSendChars)
+{
+    OpenFile(WriteFile("ping.txt", "// ping the device\n50494E47   // PING\n"));
+    Pick(1);
+    ASSERT_EQ(m_input->text(), "50494E47");
+
+    QTest::mouseClick(m_dlg->GetDlgItem(IDC_OPEN_PORT), Qt::LeftButton);
+    ASSERT_TRUE(m_dlg->IsPortOpen());
+    QTest::mouseClick(m_dlg->GetDlgItem(IDC_SEND), Qt::LeftButton);
+    EXPECT_EQ(m_com1.Receive(4, 5000), (std::vector<std::uint8_t>{'P', 'I', 'N', 'G'}));
+
+    ASSERT_TRUE(m_com1.Send("PONG", 4));
+    auto* view = qobject_cast<CReceiveView*>(m_dlg->GetDlgItem(IDC_RECEIVE));
+    EXPECT_TRUE(WaitFor([&] { return view->Text(0, view->Length()) == "504F4E47"; }));
+}
+} // namespace
