@@ -5,5 +5,7 @@
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
+    // Lets desktops match the window to its desktop entry, and so to its name and icon there.
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.vorlanti.Vorlanti"));
     return theApp.InitInstance();
 }
