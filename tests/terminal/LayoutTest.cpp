@@ -291,6 +291,22 @@ TEST_F(TerminalLayout, NoControlsOverlapExceptWhereAFrameHoldsThem)
         }
 }
 
+TEST_F(TerminalLayout, TheMouseReachesEveryControlInsideItsFrame)
+{
+    // A frame stacked above the controls it holds would take their clicks.
+    for (const ControlSpec& spec : kTerminalControls)
+    {
+        QWidget* w = Control(spec);
+        ASSERT_NE(w, nullptr) << spec.objectName;
+        if (!spec.visible || qobject_cast<QGroupBox*>(w) != nullptr)
+            continue;
+        QWidget* hit = m_dlg->childAt(w->geometry().center());
+        EXPECT_TRUE(hit == w || w->isAncestorOf(hit))
+            << "a click in the middle of " << spec.objectName << " reaches "
+            << (hit ? hit->objectName().toStdString() : "the window");
+    }
+}
+
 class DarkTerminalLayout : public TerminalLayout
 {
   protected:
