@@ -127,6 +127,9 @@ void CTerminalDlg::CreateControls()
         {
         case ControlKind::GroupBox:
             widget = new QGroupBox(caption, this);
+            // Frames lie under every control: "Open file" comes before its frame in the
+            // template, and a frame stacked above it would take its clicks.
+            widget->lower();
             break;
         case ControlKind::Label:
         {
