@@ -48,6 +48,7 @@ constexpr std::uint32_t kWriteTimeoutMs = 300;
 constexpr int kPortChangePauseMs = 500;
 constexpr int kFrameMs = 16;             // the view is refreshed at most once a frame
 constexpr int kIdleFramesBeforeStop = 2; // the frame clock stops after this many quiet frames
+constexpr int kLinkWatchMs = 250;        // how soon the port pane tells of an unplugged device
 
 template <class T> T* As(QWidget* widget)
 {
@@ -89,6 +90,8 @@ CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
     m_frameClock.setTimerType(Qt::PreciseTimer);
     m_frameClock.setInterval(kFrameMs);
     connect(&m_frameClock, &QTimer::timeout, this, &CTerminalDlg::OnFrame);
+    m_linkWatch.setInterval(kLinkWatchMs);
+    connect(&m_linkWatch, &QTimer::timeout, this, &CTerminalDlg::WatchLink);
 
     CreateControls();
     OnInitDialog();
@@ -574,13 +577,34 @@ void CTerminalDlg::StartWorker()
 {
     m_bPortOpen = 1;
     m_worker = std::thread(&CTerminalDlg::ReceiveWorkerProc, this);
+    m_shownLinkState = LinkState::Connected;
+    m_linkWatch.start();
 }
 
 void CTerminalDlg::StopWorker()
 {
+    m_linkWatch.stop();
     m_bPortOpen = 0;
     if (m_worker.joinable())
         m_worker.join();
+}
+
+// An unplugged device leaves the port open, as failed reads always did, so the pane's text
+// stays; its tooltip tells the user that the device is gone and, later, that it is back.
+void CTerminalDlg::WatchLink()
+{
+    const LinkState state = m_port.GetLinkState();
+    if (state == m_shownLinkState)
+        return;
+    const QString device = QString::fromStdString(m_port.GetDevicePath());
+    auto* pane = GetDlgItem(IDC_STATUS_PORT);
+    if (state == LinkState::DeviceGone)
+        pane->setToolTip(QStringLiteral("The device %1 is gone; reading resumes by itself when "
+                                        "it is back.")
+                             .arg(device));
+    else if (state == LinkState::Connected)
+        pane->setToolTip(QStringLiteral("The device %1 is back.").arg(device));
+    m_shownLinkState = state;
 }
 
 void CTerminalDlg::ReceiveWorkerProc()

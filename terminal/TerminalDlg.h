@@ -110,6 +110,7 @@ class CTerminalDlg : public QDialog
     void RequestViewUpdate();
     void StartFrames();
     void OnFrame();
+    void WatchLink();
 
     void SetPortStatus(const QString& text, const QString& toolTip = QString());
     void RefreshPortToolTips();
@@ -129,6 +130,8 @@ class CTerminalDlg : public QDialog
     std::atomic<bool> m_frameClockRunning{false}; // set by whoever starts the frame clock
     QTimer m_frameClock;
     int m_idleFrames = 0;
+    QTimer m_linkWatch; // while open: notices the device going and coming back
+    LinkState m_shownLinkState = LinkState::Closed;
 
     FileChooser m_chooseCommandFile;
     QAction* m_aboutAction = nullptr; // the context menu's About entry, owned by the window

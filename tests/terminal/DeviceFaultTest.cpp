@@ -44,6 +44,12 @@ void IdleFor(int milliseconds)
 class DeviceFaults : public WindowUnderLoad
 {
   protected:
+    bool ToolTipSays(const char* word)
+    {
+        return WaitFor(
+            [&] { return PortToolTip().contains(QLatin1String(word), Qt::CaseInsensitive); });
+    }
+
     // Streams for a while from the current COM1 device, then unplugs it mid-stream.
     void StreamThenUnplug()
     {
@@ -68,6 +74,7 @@ TEST_F(DeviceFaults, UnplugAndReplugWhileOpenResumesReadingWithTheSameSettings)
     EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
     EXPECT_TRUE(m_dlg->GetDlgItem(IDC_CLOSE_PORT)->isEnabled());
     EXPECT_TRUE(m_dlg->IsWorkerRunning());
+    EXPECT_TRUE(ToolTipSays("gone")) << PortToolTip().toStdString();
 
     // Waiting for the device costs next to nothing.
     const double cpu = ProcessCpuSeconds();
@@ -89,6 +96,7 @@ TEST_F(DeviceFaults, UnplugAndReplugWhileOpenResumesReadingWithTheSameSettings)
     EXPECT_EQ(line.speed, 9600u);
     EXPECT_TRUE(line.twoStopBits);
     EXPECT_TRUE(line.raw);
+    EXPECT_TRUE(ToolTipSays("back")) << PortToolTip().toStdString();
     EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
     EXPECT_EQ(OpenDescriptors(), withDevice);
 
@@ -125,6 +133,7 @@ TEST_F(DeviceFaults, ClosePortWorksWhileTheDeviceIsAway)
     StreamThenUnplug();
     // Both ends of the dead device are gone; the port object keeps only its wake-up descriptor.
     ASSERT_TRUE(WaitFor([&] { return OpenDescriptors() == withDevice - 2; }));
+    ASSERT_TRUE(ToolTipSays("gone"));
     Click(IDC_CLOSE_PORT);
     EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM close");
     EXPECT_TRUE(m_dlg->GetDlgItem(IDC_OPEN_PORT)->isEnabled());
