@@ -441,7 +441,16 @@ int CTerminalDlg::WriteBytes(const std::uint8_t* bytes, std::uint32_t count)
     if (bytes == nullptr || count == 0)
         return 0;
     std::uint32_t written = 0;
-    return m_port.Write(bytes, count, &written) ? 1 : 0;
+    const int sent = m_port.Write(bytes, count, &written) ? 1 : 0;
+    // A write that stopped short still counts as sent; the pane's tooltip says how much went
+    // out, so a stalled device does not swallow bytes without the user being able to tell.
+    if (written < count)
+        GetDlgItem(IDC_STATUS_PORT)
+            ->setToolTip(QStringLiteral("Only %1 of %2 bytes were sent: the device did not take "
+                                        "the rest in time.")
+                             .arg(written)
+                             .arg(count));
+    return sent;
 }
 
 int CTerminalDlg::OnReceive(const std::uint8_t* bytes, std::uint32_t count)

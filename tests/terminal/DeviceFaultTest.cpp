@@ -165,6 +165,8 @@ TEST_F(DeviceFaults, SendCharsToAStalledDeviceReturnsWithinTheWriteBoundAndTheWi
     const std::size_t arrived = m_com1->Drain(200).size();
     EXPECT_GT(arrived, 0u);
     EXPECT_LT(arrived, 2u * 16383) << "the device took everything: nothing stalled";
+    EXPECT_TRUE(PortToolTip().contains(QStringLiteral(" of 16383 bytes were sent")))
+        << PortToolTip().toStdString();
 
     // The window goes on: timers fire, received data shows, and the port closes at once.
     bool fired = false;
