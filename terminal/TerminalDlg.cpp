@@ -122,11 +122,11 @@ void CTerminalDlg::CreateControls()
     std::array<QWidget*, kTerminalControls.size()> created{};
     for (std::size_t i = 0; i < kTerminalControls.size(); ++i)
     {
-        const ControlSpec& spec = kTerminalControls[i];
-        const QString caption = spec.caption ? QString::fromLatin1(spec.caption) : QString();
-        QRect place = units.ToPixels(spec.x, spec.y, spec.cx, spec.cy);
+        const ControlSpec& control = kTerminalControls[i];
+        const QString caption = control.caption ? QString::fromLatin1(control.caption) : QString();
+        QRect place = units.ToPixels(control.x, control.y, control.cx, control.cy);
         QWidget* widget = nullptr;
-        switch (spec.kind)
+        switch (control.kind)
         {
         case ControlKind::GroupBox:
             widget = new QGroupBox(caption, this);
@@ -143,7 +143,7 @@ void CTerminalDlg::CreateControls()
         }
         case ControlKind::ComboBox:
         {
-            auto* combo = spec.id == IDC_PORT ? new CPortChoice(this) : new QComboBox(this);
+            auto* combo = control.id == IDC_PORT ? new CPortChoice(this) : new QComboBox(this);
             combo->setEditable(false);
             // The template gives the opened list's height; the closed box takes one row.
             const int closed = units.ToPixelsY(kClosedComboHeight);
@@ -189,13 +189,13 @@ void CTerminalDlg::CreateControls()
             widget = m_ctrlReceive;
             break;
         }
-        widget->setObjectName(QString::fromLatin1(spec.objectName));
-        widget->setAccessibleName(QString::fromLatin1(spec.accessibleName));
+        widget->setObjectName(QString::fromLatin1(control.objectName));
+        widget->setAccessibleName(QString::fromLatin1(control.accessibleName));
         widget->setGeometry(place);
-        if (!spec.visible)
+        if (!control.visible)
             widget->hide();
-        if (spec.id != 0)
-            m_items.insert(spec.id, widget);
+        if (control.id != 0)
+            m_items.insert(control.id, widget);
         created[i] = widget;
         m_controls.append(widget);
     }
@@ -223,14 +223,14 @@ void CTerminalDlg::FitContents()
 {
     for (std::size_t i = 0; i < kTerminalControls.size(); ++i)
     {
-        const ControlSpec& spec = kTerminalControls[i];
+        const ControlSpec& control = kTerminalControls[i];
         QWidget* widget = m_controls[static_cast<qsizetype>(i)];
-        if (!spec.visible)
+        if (!control.visible)
             continue;
         int needed = 0;
-        if (spec.kind == ControlKind::Label || spec.kind == ControlKind::CheckBox)
+        if (control.kind == ControlKind::Label || control.kind == ControlKind::CheckBox)
             needed = widget->minimumSizeHint().width();
-        else if (spec.kind == ControlKind::ComboBox)
+        else if (control.kind == ControlKind::ComboBox)
             needed = widget->sizeHint().width();
         if (needed > widget->width())
             widget->resize(needed, widget->height());

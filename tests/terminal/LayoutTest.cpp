@@ -126,9 +126,9 @@ class TerminalLayout : public ::testing::Test
         }
     }
 
-    QWidget* Control(const ControlSpec& spec)
+    QWidget* Control(const ControlSpec& control)
     {
-        return m_dlg->findChild<QWidget*>(QLatin1String(spec.objectName));
+        return m_dlg->findChild<QWidget*>(QLatin1String(control.objectName));
     }
 
     // Where a group box draws its title, in the window's coordinates.
@@ -165,12 +165,12 @@ class TerminalLayout : public ::testing::Test
 TEST_F(TerminalLayout, EveryCaptionFitsItsControl)
 {
     ASSERT_NO_FATAL_FAILURE(ShowSomeText());
-    for (const ControlSpec& spec : kTerminalControls)
+    for (const ControlSpec& control : kTerminalControls)
     {
-        QWidget* w = Control(spec);
-        ASSERT_NE(w, nullptr) << spec.objectName;
-        SCOPED_TRACE(spec.objectName);
-        if (!spec.visible)
+        QWidget* w = Control(control);
+        ASSERT_NE(w, nullptr) << control.objectName;
+        SCOPED_TRACE(control.objectName);
+        if (!control.visible)
             continue;
         const QFontMetrics fm = w->fontMetrics();
         QStyle* style = w->style();
@@ -263,12 +263,12 @@ TEST_F(TerminalLayout, NoControlsOverlapExceptWhereAFrameHoldsThem)
         QGroupBox* frame;
     };
     std::vector<Placed> placed;
-    for (const ControlSpec& spec : kTerminalControls)
+    for (const ControlSpec& control : kTerminalControls)
     {
-        QWidget* w = Control(spec);
-        ASSERT_NE(w, nullptr) << spec.objectName;
-        placed.push_back({spec.objectName, w->geometry(), qobject_cast<QGroupBox*>(w)});
-        EXPECT_TRUE(m_dlg->rect().contains(w->geometry())) << spec.objectName;
+        QWidget* w = Control(control);
+        ASSERT_NE(w, nullptr) << control.objectName;
+        placed.push_back({control.objectName, w->geometry(), qobject_cast<QGroupBox*>(w)});
+        EXPECT_TRUE(m_dlg->rect().contains(w->geometry())) << control.objectName;
     }
     for (std::size_t i = 0; i < placed.size(); ++i)
         for (std::size_t j = i + 1; j < placed.size(); ++j)
@@ -294,15 +294,15 @@ TEST_F(TerminalLayout, NoControlsOverlapExceptWhereAFrameHoldsThem)
 TEST_F(TerminalLayout, TheMouseReachesEveryControlInsideItsFrame)
 {
     // A frame stacked above the controls it holds would take their clicks.
-    for (const ControlSpec& spec : kTerminalControls)
+    for (const ControlSpec& control : kTerminalControls)
     {
-        QWidget* w = Control(spec);
-        ASSERT_NE(w, nullptr) << spec.objectName;
-        if (!spec.visible || qobject_cast<QGroupBox*>(w) != nullptr)
+        QWidget* w = Control(control);
+        ASSERT_NE(w, nullptr) << control.objectName;
+        if (!control.visible || qobject_cast<QGroupBox*>(w) != nullptr)
             continue;
         QWidget* hit = m_dlg->childAt(w->geometry().center());
         EXPECT_TRUE(hit == w || w->isAncestorOf(hit))
-            << "a click in the middle of " << spec.objectName << " reaches "
+            << "a click in the middle of " << control.objectName << " reaches "
             << (hit ? hit->objectName().toStdString() : "the window");
     }
 }
@@ -329,12 +329,12 @@ TEST_F(DarkTerminalLayout, EveryControlPaintsItsTextReadably)
 {
     // Standard controls draw with their palette: the colours they hold must keep the contrast
     // of the theme, whatever the window did to them.
-    for (const ControlSpec& spec : kTerminalControls)
+    for (const ControlSpec& control : kTerminalControls)
     {
-        QWidget* w = Control(spec);
-        ASSERT_NE(w, nullptr) << spec.objectName;
+        QWidget* w = Control(control);
+        ASSERT_NE(w, nullptr) << control.objectName;
         QPalette::ColorRole text = QPalette::WindowText, ground = QPalette::Window;
-        switch (spec.kind)
+        switch (control.kind)
         {
         case ControlKind::PushButton:
         case ControlKind::ComboBox:
@@ -351,7 +351,7 @@ TEST_F(DarkTerminalLayout, EveryControlPaintsItsTextReadably)
         const QPalette& p = w->palette();
         EXPECT_GE(Contrast(p.color(QPalette::Active, text), p.color(QPalette::Active, ground)),
                   kReadableContrast)
-            << spec.objectName << ": " << Describe(p.color(QPalette::Active, text)) << " on "
+            << control.objectName << ": " << Describe(p.color(QPalette::Active, text)) << " on "
             << Describe(p.color(QPalette::Active, ground));
     }
 }

@@ -2,6 +2,7 @@
 #include "terminal/TerminalDlg.h"
 
 #include "PtyDevice.h"
+#include "WindowUnderLoad.h"
 #include "commands/CommandListBox.h"
 #include "terminal/ControlIds.h"
 #include "terminal/ReceiveView.h"
@@ -62,48 +63,6 @@ SeenBox WatchForMessageBox(const std::function<void()>& action)
     action();
     return seen;
 }
-
-// Writes a stream in irregular chunks from its own thread, as a device would.
-class StreamFeeder
-{
-  public:
-    StreamFeeder(CPtyDevice& device, Bytes data, bool repeat = false)
-        : m_thread(
-              [&device, data = std::move(data), repeat, this]
-              {
-                  std::size_t offset = 0;
-                  std::uint32_t chunk = 1;
-                  while (!m_stop)
-                  {
-                      if (offset == data.size())
-                      {
-                          if (!repeat)
-                              break;
-                          offset = 0;
-                      }
-                      chunk = chunk * 1103515245u + 12345u;
-                      const std::size_t n =
-                          std::min<std::size_t>(1 + (chunk >> 16) % 700, data.size() - offset);
-                      offset += device.Write(data.data() + offset, n, 200);
-                  }
-                  m_done = true;
-              })
-    {
-    }
-    ~StreamFeeder() { Stop(); }
-    void Stop()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    bool Done() const { return m_done; }
-
-  private:
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_done{false};
-    std::thread m_thread;
-};
 
 class TerminalWindow : public ::testing::Test
 {
@@ -324,7 +283,7 @@ TEST_F(TerminalWindow, ShowsEveryByteOfALongStreamInOrder)
 {
     Open();
     const Bytes stream = SeededBytes(300 * 1024, 7);
-    StreamFeeder feeder(m_com1, stream);
+    CStreamFeeder feeder(m_com1, stream, /*repeat=*/false);
     const std::string expected = HexOf(stream);
     ASSERT_TRUE(WaitFor(
         [&] { return m_dlg->ReceiveLog().Length() >= static_cast<int>(expected.size()); }, 30000));
@@ -429,7 +388,7 @@ TEST_F(TerminalWindow, ClearWindowWhileDataStreamsDropsOnlyWholeBlocks)
     Open();
     const Bytes stream = SeededBytes(400 * 1024, 11);
     const std::string expected = HexOf(stream);
-    StreamFeeder feeder(m_com1, stream);
+    CStreamFeeder feeder(m_com1, stream, /*repeat=*/false);
     for (int i = 0; i < 5; ++i)
     {
         ASSERT_TRUE(WaitFor([&] { return m_dlg->ReceiveLog().Length() > 4096 || feeder.Done(); }));
@@ -561,7 +520,7 @@ TEST_F(TerminalWindow, LineSettingChangesReachTheDevice)
 TEST_F(TerminalWindow, EndsCleanlyWhileDataStreams)
 {
     Open();
-    StreamFeeder feeder(m_com1, SeededBytes(64 * 1024, 3), /*repeat=*/true);
+    CStreamFeeder feeder(m_com1, SeededBytes(64 * 1024, 3), /*repeat=*/true);
     ASSERT_TRUE(WaitFor([&] { return m_dlg->ReceiveLog().Length() > 8192; }));
     m_dlg->close(); // the close box
     EXPECT_FALSE(m_dlg->isVisible());
