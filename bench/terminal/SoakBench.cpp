@@ -6,6 +6,7 @@
 //
 // Flags: --seconds=1800 --clear-every=300 --sample-every=30 --rate=11520 (bytes per second).
 // The exit status is 0 when every check held.
+#include "ProcessMeter.h"
 #include "PtyDevice.h"
 #include "terminal/ControlIds.h"
 #include "terminal/TerminalDlg.h"
@@ -47,31 +48,9 @@ constexpr double kMemorySlackMiB = 2.0;
 // The stream repeats with this period; the log is checked against it by position.
 constexpr std::size_t kPatternSize = 1 << 20;
 
-std::int64_t NowNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage); // the window's process only: the feeder is a child
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 double ResidentMiB()
 {
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r"))
-    {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return double(resident) * double(sysconf(_SC_PAGESIZE)) / 1048576.0;
+    return double(ResidentBytes()) / 1048576.0;
 }
 
 // Shared with the feeder process, which uses only system calls (it is forked from a process

@@ -10,6 +10,7 @@
 //
 // Flags: --flat-mib=16 --paced-seconds=60 --fast-seconds=30 --latency-samples=300
 //        --only=abcd, and Google Benchmark's own flags for (c).
+#include "ProcessMeter.h"
 #include "PtyDevice.h"
 #include "terminal/ControlIds.h"
 #include "terminal/ReceiveView.h"
@@ -49,21 +50,6 @@ struct Options
 };
 Options g_options;
 
-std::int64_t NowNs()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage); // this process only: the feeder is a child
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // CPU time of the user-interface thread (this program's main thread), in seconds.
 double UiThreadCpuSeconds()
 {
@@ -76,18 +62,6 @@ double UiThreadCpuSeconds()
         std::fclose(f);
     }
     return ns / 1e9;
-}
-
-std::int64_t ResidentBytes()
-{
-    long pages = 0, resident = 0;
-    if (FILE* f = std::fopen("/proc/self/statm", "r"))
-    {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
-            resident = 0;
-        std::fclose(f);
-    }
-    return std::int64_t(resident) * sysconf(_SC_PAGESIZE);
 }
 
 // What the feeder process writes, and where it leaves its timestamps. Lives in memory shared
