@@ -64,46 +64,24 @@ SeenBox WatchForMessageBox(const std::function<void()>& action)
     return seen;
 }
 
-class TerminalWindow : public ::testing::Test
+// The window of WindowUnderLoad, with the helpers only these tests use.
+class TerminalWindow : public WindowUnderLoad
 {
   protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_com1.IsValid());
-        ASSERT_TRUE(m_tree.Link(1, m_com1.SlavePath()));
-        m_dlg = std::make_unique<CTerminalDlg>(m_tree.Roots());
-        m_dlg->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
-    }
-
-    template <class T> T* Item(int id) { return qobject_cast<T*>(m_dlg->GetDlgItem(id)); }
-    QComboBox* Choice(int id) { return Item<QComboBox>(id); }
-    QString Pane(int id) { return Item<QLabel>(id)->text(); }
     CReceiveView* View() { return Item<CReceiveView>(IDC_RECEIVE); }
-    void Click(int id) { QTest::mouseClick(m_dlg->GetDlgItem(id), Qt::LeftButton); }
     bool Enabled(int id) { return m_dlg->GetDlgItem(id)->isEnabled(); }
 
-    void Open()
-    {
-        Click(IDC_OPEN_PORT);
-        ASSERT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
-    }
     // Waits until the view shows exactly `hex`.
     bool Shows(const std::string& hex, int timeoutMs = 10000)
     {
         return WaitFor([&] { return View()->Text(0, View()->Length()).toStdString() == hex; },
                        timeoutMs);
     }
-    std::string LogText() { return m_dlg->ReceiveLog().Copy(0, m_dlg->ReceiveLog().Length()); }
     bool PortIsFree(int n)
     {
         CSerialPort other(m_tree.Roots());
         return other.Open(n) != 0;
     }
-
-    CDeviceTree m_tree;
-    CPtyDevice m_com1;
-    std::unique_ptr<CTerminalDlg> m_dlg;
 };
 
 TEST_F(TerminalWindow, StartsWithTheDefaults)
@@ -209,7 +187,7 @@ TEST_F(TerminalWindow, PortChoiceToolTipsNameTheDeviceBehindEachPort)
     QComboBox* port = Choice(IDC_PORT);
     EXPECT_TRUE(port->itemData(0, Qt::ToolTipRole)
                     .toString()
-                    .contains(QString::fromStdString(m_com1.SlavePath())));
+                    .contains(QString::fromStdString(m_com1->SlavePath())));
     EXPECT_EQ(port->itemData(2, Qt::ToolTipRole).toString(), "No device is COM3 right now");
 
     CPtyDevice com3;
@@ -229,7 +207,7 @@ TEST_F(TerminalWindow, OpensThePortWithTheChosenSettings)
     EXPECT_TRUE(m_dlg->IsWorkerRunning());
     EXPECT_TRUE(Item<QLabel>(IDC_STATUS_PORT)->toolTip().isEmpty());
     PtyLineSettings line;
-    ASSERT_TRUE(m_com1.LineSettings(&line));
+    ASSERT_TRUE(m_com1->LineSettings(&line));
     EXPECT_EQ(line.speed, 115200u);
     EXPECT_FALSE(line.twoStopBits);
     EXPECT_FALSE(line.rtsCts);
@@ -265,17 +243,17 @@ TEST_F(TerminalWindow, OpenFailsForAPortAnotherHolderHasAndLeavesItAlone)
     const std::uint8_t byte = 0x55;
     std::uint32_t written = 0;
     ASSERT_TRUE(holder.Write(&byte, 1, &written));
-    EXPECT_EQ(m_com1.Receive(1, 5000), Bytes{0x55});
+    EXPECT_EQ(m_com1->Receive(1, 5000), Bytes{0x55});
 }
 
 TEST_F(TerminalWindow, ShowsReceivedBytesAsHexInOrder)
 {
     Open();
-    ASSERT_TRUE(m_com1.Send(Bytes{0x01, 0xAB}));
+    ASSERT_TRUE(m_com1->Send(Bytes{0x01, 0xAB}));
     EXPECT_TRUE(Shows("01AB"));
-    ASSERT_TRUE(m_com1.Send(Bytes{0x7F}));
+    ASSERT_TRUE(m_com1->Send(Bytes{0x7F}));
     EXPECT_TRUE(Shows("01AB7F"));
-    ASSERT_TRUE(m_com1.Send(Bytes{0x00, 0x0D, 0x0A, 0x11, 0x13, 0x80, 0xFF}));
+    ASSERT_TRUE(m_com1->Send(Bytes{0x00, 0x0D, 0x0A, 0x11, 0x13, 0x80, 0xFF}));
     EXPECT_TRUE(Shows("01AB7F000D0A111380FF"));
 }
 
@@ -283,7 +261,7 @@ TEST_F(TerminalWindow, ShowsEveryByteOfALongStreamInOrder)
 {
     Open();
     const Bytes stream = SeededBytes(300 * 1024, 7);
-    CStreamFeeder feeder(m_com1, stream, /*repeat=*/false);
+    CStreamFeeder feeder(*m_com1, stream, /*repeat=*/false);
     const std::string expected = HexOf(stream);
     ASSERT_TRUE(WaitFor(
         [&] { return m_dlg->ReceiveLog().Length() >= static_cast<int>(expected.size()); }, 30000));
@@ -313,7 +291,7 @@ TEST_P(SendChars, WritesTheDecodedBytesAndKeepsTheInput)
     Open();
     Item<QLineEdit>(IDC_INPUT)->setText(QString::fromLatin1(GetParam().input));
     Click(IDC_SEND);
-    EXPECT_EQ(m_com1.Receive(GetParam().bytes.size(), 5000), GetParam().bytes);
+    EXPECT_EQ(m_com1->Receive(GetParam().bytes.size(), 5000), GetParam().bytes);
     EXPECT_EQ(Item<QLineEdit>(IDC_INPUT)->text(), QString::fromLatin1(GetParam().input));
     EXPECT_EQ(m_dlg->ReceiveLog().Length(), 0); // nothing is echoed
 }
@@ -347,7 +325,7 @@ TEST_F(TerminalWindow, SendCharsWithAnEmptyInputSendsNothing)
     // Anything the empty send had written would arrive before this marker.
     Item<QLineEdit>(IDC_INPUT)->setText("5A");
     Click(IDC_SEND);
-    EXPECT_EQ(m_com1.Receive(1, 5000), Bytes{0x5A});
+    EXPECT_EQ(m_com1->Receive(1, 5000), Bytes{0x5A});
 }
 
 TEST_F(TerminalWindow, EnterInTheInputFieldSendsAndNeverEndsTheWindow)
@@ -359,9 +337,9 @@ TEST_F(TerminalWindow, EnterInTheInputFieldSendsAndNeverEndsTheWindow)
     input->setFocus();
     input->setText("C0FFEE");
     QTest::keyClick(input, Qt::Key_Return);
-    EXPECT_EQ(m_com1.Receive(3, 5000), (Bytes{0xC0, 0xFF, 0xEE}));
+    EXPECT_EQ(m_com1->Receive(3, 5000), (Bytes{0xC0, 0xFF, 0xEE}));
     QTest::keyClick(input, Qt::Key_Enter); // the keypad's Enter
-    EXPECT_EQ(m_com1.Receive(3, 5000), (Bytes{0xC0, 0xFF, 0xEE}));
+    EXPECT_EQ(m_com1->Receive(3, 5000), (Bytes{0xC0, 0xFF, 0xEE}));
 
     // Elsewhere Enter does nothing: the window stays and the port stays open.
     for (int id : {IDC_PORT, IDC_DTR, IDC_RECEIVE})
@@ -376,7 +354,7 @@ TEST_F(TerminalWindow, EnterInTheInputFieldSendsAndNeverEndsTheWindow)
     // A focused push button takes Enter as its click.
     m_dlg->GetDlgItem(IDC_SEND)->setFocus();
     QTest::keyClick(m_dlg->GetDlgItem(IDC_SEND), Qt::Key_Return);
-    EXPECT_EQ(m_com1.Receive(3, 5000), (Bytes{0xC0, 0xFF, 0xEE}));
+    EXPECT_EQ(m_com1->Receive(3, 5000), (Bytes{0xC0, 0xFF, 0xEE}));
 
     QTest::keyClick(input, Qt::Key_Escape);
     EXPECT_FALSE(m_dlg->isVisible());
@@ -388,7 +366,7 @@ TEST_F(TerminalWindow, ClearWindowWhileDataStreamsDropsOnlyWholeBlocks)
     Open();
     const Bytes stream = SeededBytes(400 * 1024, 11);
     const std::string expected = HexOf(stream);
-    CStreamFeeder feeder(m_com1, stream, /*repeat=*/false);
+    CStreamFeeder feeder(*m_com1, stream, /*repeat=*/false);
     for (int i = 0; i < 5; ++i)
     {
         ASSERT_TRUE(WaitFor([&] { return m_dlg->ReceiveLog().Length() > 4096 || feeder.Done(); }));
@@ -415,7 +393,7 @@ TEST_F(TerminalWindow, ClearWindowWhileDataStreamsDropsOnlyWholeBlocks)
     Click(IDC_CLEAR);
     EXPECT_EQ(m_dlg->ReceiveLog().Length(), 0);
     EXPECT_EQ(View()->Length(), 0);
-    ASSERT_TRUE(m_com1.Send(Bytes{0x42}));
+    ASSERT_TRUE(m_com1->Send(Bytes{0x42}));
     EXPECT_TRUE(Shows("42"));
 }
 
@@ -441,7 +419,7 @@ TEST_F(TerminalWindow, PortChangeWhileOpenMovesToTheNewPort)
 TEST_F(TerminalWindow, PortChangeWhileOpenToAMissingPortEndsClosed)
 {
     Open();
-    ASSERT_TRUE(m_com1.Send(Bytes{0x10}));
+    ASSERT_TRUE(m_com1->Send(Bytes{0x10}));
     ASSERT_TRUE(Shows("10"));
     Choice(IDC_PORT)->setCurrentIndex(4);
     EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM5 open fail");
@@ -460,7 +438,7 @@ TEST_F(TerminalWindow, PortChangeWhileOpenToAMissingPortEndsClosed)
 TEST_F(TerminalWindow, ClosePortStopsTheWorkerAndReleasesThePort)
 {
     Open();
-    ASSERT_TRUE(m_com1.Send(Bytes{0x01}));
+    ASSERT_TRUE(m_com1->Send(Bytes{0x01}));
     ASSERT_TRUE(Shows("01"));
     Click(IDC_CLOSE_PORT);
     EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM close");
@@ -473,7 +451,7 @@ TEST_F(TerminalWindow, ClosePortStopsTheWorkerAndReleasesThePort)
     EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM close");
 
     Open();
-    ASSERT_TRUE(m_com1.Send(Bytes{0x02}));
+    ASSERT_TRUE(m_com1->Send(Bytes{0x02}));
     EXPECT_TRUE(Shows("0102"));
 }
 
@@ -483,25 +461,25 @@ TEST_F(TerminalWindow, LineSettingChangesReachTheDevice)
     EXPECT_EQ(Pane(IDC_STATUS_BAUD), "4800bps");
     Open();
     PtyLineSettings line;
-    ASSERT_TRUE(m_com1.LineSettings(&line));
+    ASSERT_TRUE(m_com1->LineSettings(&line));
     EXPECT_EQ(line.speed, 4800u);
 
     Choice(IDC_BAUDRATE)->setCurrentText("9600");
     EXPECT_EQ(Pane(IDC_STATUS_BAUD), "9600bps");
     Choice(IDC_STOPBITS)->setCurrentText("2");
-    ASSERT_TRUE(m_com1.LineSettings(&line));
+    ASSERT_TRUE(m_com1->LineSettings(&line));
     EXPECT_EQ(line.speed, 9600u);
     EXPECT_TRUE(line.twoStopBits);
 
     Choice(IDC_FLOW)->setCurrentText("Hardware");
-    ASSERT_TRUE(m_com1.LineSettings(&line));
+    ASSERT_TRUE(m_com1->LineSettings(&line));
     EXPECT_TRUE(line.rtsCts);
     Choice(IDC_FLOW)->setCurrentText("Software");
-    ASSERT_TRUE(m_com1.LineSettings(&line));
+    ASSERT_TRUE(m_com1->LineSettings(&line));
     EXPECT_FALSE(line.rtsCts);
     EXPECT_TRUE(line.xonXoff);
     Choice(IDC_FLOW)->setCurrentText("None");
-    ASSERT_TRUE(m_com1.LineSettings(&line));
+    ASSERT_TRUE(m_com1->LineSettings(&line));
     EXPECT_FALSE(line.xonXoff);
 
     // The settings the choices map to, as the device gets them.
@@ -520,7 +498,7 @@ TEST_F(TerminalWindow, LineSettingChangesReachTheDevice)
 TEST_F(TerminalWindow, EndsCleanlyWhileDataStreams)
 {
     Open();
-    CStreamFeeder feeder(m_com1, SeededBytes(64 * 1024, 3), /*repeat=*/true);
+    CStreamFeeder feeder(*m_com1, SeededBytes(64 * 1024, 3), /*repeat=*/true);
     ASSERT_TRUE(WaitFor([&] { return m_dlg->ReceiveLog().Length() > 8192; }));
     m_dlg->close(); // the close box
     EXPECT_FALSE(m_dlg->isVisible());
