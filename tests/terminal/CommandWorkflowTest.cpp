@@ -2,6 +2,7 @@
 // real window: its "Open file" button and file dialog, its list and its double-clicks.
 #include "ModalWatcher.h"
 #include "PtyDevice.h"
+#include "WindowUnderLoad.h"
 #include "commands/CommandListBox.h"
 #include "terminal/ControlIds.h"
 #include "terminal/ReceiveView.h"
@@ -24,16 +25,13 @@
 
 namespace
 {
-class CommandWorkflow : public ::testing::Test
+class CommandWorkflow : public WindowUnderLoad
 {
   protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_com1.IsValid());
-        ASSERT_TRUE(m_tree.Link(1, m_com1.SlavePath()));
-        m_dlg = std::make_unique<CTerminalDlg>(m_tree.Roots());
-        m_dlg->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_dlg.get()));
+        WindowUnderLoad::SetUp();
+        ASSERT_FALSE(HasFatalFailure());
         m_list = qobject_cast<CCommandListBox*>(m_dlg->GetDlgItem(IDC_COMMANDS));
         m_input = qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(IDC_INPUT));
         ASSERT_NE(m_list, nullptr);
@@ -85,9 +83,6 @@ class CommandWorkflow : public ::testing::Test
     QByteArrayList Shown() const { return m_list->commands(); }
 
     QTemporaryDir m_files;
-    CDeviceTree m_tree;
-    CPtyDevice m_com1;
-    std::unique_ptr<CTerminalDlg> m_dlg;
     CCommandListBox* m_list = nullptr;
     QLineEdit* m_input = nullptr;
 };
@@ -238,9 +233,9 @@ TEST_F(CommandWorkflow, APickedCommandGoesToTheDeviceWithSendChars)
     QTest::mouseClick(m_dlg->GetDlgItem(IDC_OPEN_PORT), Qt::LeftButton);
     ASSERT_TRUE(m_dlg->IsPortOpen());
     QTest::mouseClick(m_dlg->GetDlgItem(IDC_SEND), Qt::LeftButton);
-    EXPECT_EQ(m_com1.Receive(4, 5000), (std::vector<std::uint8_t>{'P', 'I', 'N', 'G'}));
+    EXPECT_EQ(m_com1->Receive(4, 5000), (std::vector<std::uint8_t>{'P', 'I', 'N', 'G'}));
 
-    ASSERT_TRUE(m_com1.Send("PONG", 4));
+    ASSERT_TRUE(m_com1->Send("PONG", 4));
     auto* view = qobject_cast<CReceiveView*>(m_dlg->GetDlgItem(IDC_RECEIVE));
     EXPECT_TRUE(WaitFor([&] { return view->Text(0, view->Length()) == "504F4E47"; }));
 }
