@@ -9,6 +9,8 @@
 
 class CPortChoice : public QComboBox
 {
+    Q_OBJECT
+
   public:
     using QComboBox::QComboBox;
 

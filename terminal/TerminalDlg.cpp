@@ -50,9 +50,16 @@ constexpr int kFrameMs = 16;             // the view is refreshed at most once a
 constexpr int kIdleFramesBeforeStop = 2; // the frame clock stops after this many quiet frames
 constexpr int kLinkWatchMs = 250;        // how soon the port pane tells of an unplugged device
 
+// A control looked up by id, as the kind the layout table gives it. A control whose kind no
+// longer matches the table stops the program here rather than being used as the wrong type.
 template <class T> T* As(QWidget* widget)
 {
-    return static_cast<T*>(widget);
+    T* control = qobject_cast<T*>(widget);
+    if (control == nullptr)
+        qFatal("control %s is not a %s",
+               widget ? qPrintable(widget->objectName()) : "(missing)",
+               T::staticMetaObject.className());
+    return control;
 }
 
 // WCAG 2 relative luminance and contrast ratio of two colours.
