@@ -1,6 +1,6 @@
 // The device control block and time-out records that the serial port object exchanges with
 // the device layer, laid out like the classic 28-byte DCB so that the line settings keep their
-// field names, codes and bit widths.
+// field names, codes and bit widths; and the status the device layer answers with.
 #pragma once
 
 #include <cstdint>
@@ -74,4 +74,15 @@ struct COMMTIMEOUTS
     std::uint32_t ReadTotalTimeoutConstant = 0;
     std::uint32_t WriteTotalTimeoutMultiplier = 0;
     std::uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+enum class DeviceStatus
+{
+    Ok,
+    TimedOut,         // nothing came, or not everything could be written, within the time-out
+    Cancelled,        // Wake was called
+    Gone,             // the device hung up or is not back yet
+    InvalidParameter, // a DCB or time-out record the classic driver rejects too
+    NotSupported,     // valid, but this device or Linux cannot do it
+    Failed,           // any other system error
 };

@@ -3,13 +3,9 @@
 // queue sizes, get and set the DCB, time-outs, read, write, close). The Linux implementation
 // lives in serial/posix/; nothing above this header sees a termios bit.
 //
-// Names: "COMn" (n >= 1) resolves to <dev>/COMn when that entry exists (a link made by an
-// administrator or a udev rule, for a name that never changes); otherwise to the n-th serial
-// device present: ttyS ports with a UART behind them (sysfs "type" not 0), then ttyUSB, then
-// ttyACM, then the ports of other serial drivers (entries with a device/driver link), each
-// group in number order. Anything that is not a character device that answers as a terminal
-// is refused, and a port that another opener holds (flock, fcntl lock or TIOCEXCL) is refused
-// before anything on it is changed.
+// Names: "COMn" resolves as serial/PortName.h says. Anything that is not a character device
+// that answers as a terminal is refused, and a port that another opener holds (flock, fcntl
+// lock or TIOCEXCL) is refused before anything on it is changed.
 //
 // Threads: WaitForInput/ReadQueued, Write and the state calls may run on different threads at
 // the same time. Destroying the device needs every other call to have returned; Wake makes
@@ -27,37 +23,17 @@
 // device had when it refuses that record. A pseudo-terminal's number is reused by whoever opens
 // the next one, so for one only a link made anew under the name leads back.
 //
-// Time-outs are in milliseconds. Failures are DeviceStatus values; Open explains itself in words.
+// Time-outs are in milliseconds. Failures are DeviceStatus values (serial/CommTypes.h); SetState
+// refuses what ValidateDcb (serial/DcbValidation.h) refuses. Open explains itself in words.
 #pragma once
 
 #include "serial/CommTypes.h"
-#include "serial/SerialPort.h"
+#include "serial/PortName.h"
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
-
-enum class DeviceStatus
-{
-    Ok,
-    TimedOut,         // nothing came, or not everything could be written, within the time-out
-    Cancelled,        // Wake was called
-    Gone,             // the device hung up or is not back yet
-    InvalidParameter, // a DCB or time-out record the classic driver rejects too
-    NotSupported,     // valid, but this device or Linux cannot do it
-    Failed,           // any other system error
-};
-
-// "COMn" to a device path under roots.dev, or empty when the name resolves to nothing.
-std::string ResolvePortName(const std::string& name, const SerialDeviceRoots& roots);
-
-// The checks the classic serial driver makes on a DCB (byte size 5 to 8, stop bits 0 to 2,
-// parity 0 to 4, a usable baud rate, 1.5 stop bits only with 5 data bits, 2 stop bits not
-// with 5, distinct XON/XOFF characters while XON/XOFF is on), then the requests Linux cannot
-// honour (DTR/DSR handshake, DSR sensitivity, RTS toggle, CTS output flow without RTS
-// handshake or the reverse, error-character replacement, NUL stripping).
-DeviceStatus ValidateDcb(const DCB& dcb);
 
 class SerialDevice
 {

@@ -36,6 +36,7 @@
 #pragma once
 
 #include "serial/CommTypes.h"
+#include "serial/PortName.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -43,13 +44,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-
-// Where the device layer looks for devices; tests point both at a temporary tree.
-struct SerialDeviceRoots
-{
-    std::string dev = "/dev";
-    std::string sysClassTty = "/sys/class/tty";
-};
 
 class SerialDevice; // the device layer's handle, serial/posix/
 

@@ -35,10 +35,6 @@ struct ModemLines
     bool rts = true;
 };
 
-// Lowest and highest rate with a B constant; BOTHER covers the rates between without one.
-inline constexpr std::uint32_t kMinBaudRate = 50;
-inline constexpr std::uint32_t kMaxBaudRate = 4000000;
-
 // The line rate a record describes (0 for B0).
 std::uint32_t BaudRateOf(const termios2& t);
 

@@ -1,5 +1,5 @@
+#include "serial/DcbValidation.h"
 #include "serial/LineSettings.h"
-#include "serial/SerialDevice.h"
 #include "serial/posix/TermiosMapping.h"
 
 #include <functional>

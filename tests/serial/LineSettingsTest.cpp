@@ -1,6 +1,6 @@
 #include "serial/LineSettings.h"
 
-#include "serial/SerialDevice.h"
+#include "serial/DcbValidation.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
+#include "serial/PortName.h"
+
 #include "PtyFixture.h"
-#include "serial/SerialDevice.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,0 +1,21 @@
+// Port naming: which device "COMn" opens. Reads the device tree each time it is asked and keeps
+// nothing, so any thread may call it; a name that leads to no device resolves to an empty path.
+//
+// "COMn" (n >= 1) resolves to <dev>/COMn when that entry exists (a link made by an
+// administrator or a udev rule, for a name that never changes); otherwise to the n-th serial
+// device present: ttyS ports with a UART behind them (sysfs "type" not 0), then ttyUSB, then
+// ttyACM, then the ports of other serial drivers (entries with a device/driver link), each
+// group in number order.
+#pragma once
+
+#include <string>
+
+// Where the device layer looks for devices; tests point both at a temporary tree.
+struct SerialDeviceRoots
+{
+    std::string dev = "/dev";
+    std::string sysClassTty = "/sys/class/tty";
+};
+
+// "COMn" to a device path under roots.dev, or empty when the name resolves to nothing.
+std::string ResolvePortName(const std::string& name, const SerialDeviceRoots& roots);
