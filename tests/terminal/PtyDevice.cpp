@@ -113,13 +113,10 @@ std::vector<std::uint8_t> CPtyDevice::Drain(int quietMs)
 
 bool CPtyDevice::LineSettings(PtyLineSettings* settings) const
 {
-    const int fd = ::open(m_slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
+    // Read through the master, which answers with the slave's record: opening the slave would
+    // fail for anyone but root while the port holds it exclusively.
     termios t{};
-    const bool ok = ::tcgetattr(fd, &t) == 0;
-    ::close(fd);
-    if (!ok)
+    if (::tcgetattr(m_master, &t) != 0)
         return false;
     settings->speed = SpeedOf(::cfgetospeed(&t));
     settings->twoStopBits = (t.c_cflag & CSTOPB) != 0;
