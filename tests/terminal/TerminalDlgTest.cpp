@@ -5,6 +5,7 @@
 #include "WindowUnderLoad.h"
 #include "commands/CommandListBox.h"
 #include "terminal/ControlIds.h"
+#include "terminal/InputField.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TerminalLayout.h"
 
@@ -14,7 +15,6 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -114,7 +114,7 @@ TEST_F(TerminalWindow, StartsWithTheDefaults)
     EXPECT_EQ(Pane(IDC_STATUS_BAUD), "115200bps");
     EXPECT_EQ(Pane(IDC_STATUS1), "");
     EXPECT_EQ(Pane(IDC_STATUS2), "");
-    EXPECT_EQ(Item<QLineEdit>(IDC_INPUT)->text(), "");
+    EXPECT_EQ(Item<CInputField>(IDC_INPUT)->Text(), "");
     EXPECT_EQ(View()->Length(), 0);
     EXPECT_EQ(Item<CCommandListBox>(IDC_COMMANDS)->count(), 0);
     EXPECT_FALSE(m_dlg->IsPortOpen());
@@ -289,10 +289,10 @@ class SendChars : public TerminalWindow, public ::testing::WithParamInterface<Se
 TEST_P(SendChars, WritesTheDecodedBytesAndKeepsTheInput)
 {
     Open();
-    Item<QLineEdit>(IDC_INPUT)->setText(QString::fromLatin1(GetParam().input));
+    Item<CInputField>(IDC_INPUT)->SetText(QString::fromLatin1(GetParam().input));
     Click(IDC_SEND);
     EXPECT_EQ(m_com1->Receive(GetParam().bytes.size(), 5000), GetParam().bytes);
-    EXPECT_EQ(Item<QLineEdit>(IDC_INPUT)->text(), QString::fromLatin1(GetParam().input));
+    EXPECT_EQ(Item<CInputField>(IDC_INPUT)->Text(), QString::fromLatin1(GetParam().input));
     EXPECT_EQ(m_dlg->ReceiveLog().Length(), 0); // nothing is echoed
 }
 
@@ -306,7 +306,7 @@ TEST_F(TerminalWindow, SendCharsOnAClosedPortSaysNotOpenPort)
 {
     for (const char* input : {"0102", ""})
     {
-        Item<QLineEdit>(IDC_INPUT)->setText(QString::fromLatin1(input));
+        Item<CInputField>(IDC_INPUT)->SetText(QString::fromLatin1(input));
         const SeenBox box = WatchForMessageBox([&] { Click(IDC_SEND); });
         EXPECT_TRUE(box.shown);
         EXPECT_EQ(box.title, "Error");
@@ -323,7 +323,7 @@ TEST_F(TerminalWindow, SendCharsWithAnEmptyInputSendsNothing)
     const SeenBox box = WatchForMessageBox([&] { Click(IDC_SEND); });
     EXPECT_FALSE(box.shown);
     // Anything the empty send had written would arrive before this marker.
-    Item<QLineEdit>(IDC_INPUT)->setText("5A");
+    Item<CInputField>(IDC_INPUT)->SetText("5A");
     Click(IDC_SEND);
     EXPECT_EQ(m_com1->Receive(1, 5000), Bytes{0x5A});
 }
@@ -333,9 +333,9 @@ TEST_F(TerminalWindow, EnterInTheInputFieldSendsAndNeverEndsTheWindow)
     QApplication::setActiveWindow(m_dlg.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
     Open();
-    auto* input = Item<QLineEdit>(IDC_INPUT);
+    auto* input = Item<CInputField>(IDC_INPUT);
     input->setFocus();
-    input->setText("C0FFEE");
+    input->SetText("C0FFEE");
     QTest::keyClick(input, Qt::Key_Return);
     EXPECT_EQ(m_com1->Receive(3, 5000), (Bytes{0xC0, 0xFF, 0xEE}));
     QTest::keyClick(input, Qt::Key_Enter); // the keypad's Enter
