@@ -982,10 +982,16 @@ void CInputField::TrimHistory()
 
 bool CInputField::Accept(const QString& text, const QString& refused, QByteArray* bytes)
 {
-    const auto wide =
-        std::find_if(text.cbegin(), text.cend(), [](QChar ch) { return ch.unicode() > 0xFF; });
-    if (wide != text.cend())
+    // One pass that compilers vectorise finds out whether any character is wide; only then is
+    // it looked for.
+    char16_t all = 0;
+    const QChar* units = text.constData();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        all |= units[i].unicode();
+    if (all > 0xFF)
     {
+        const auto wide =
+            std::find_if(text.cbegin(), text.cend(), [](QChar ch) { return ch.unicode() > 0xFF; });
         Refuse(refused + tr("%1 has no byte: the Input takes only characters U+0000 to U+00FF, "
                             "one byte each.")
                              .arg(Described(text, wide - text.cbegin())));
