@@ -5,6 +5,7 @@
 #include "serial/LineSettings.h"
 #include "terminal/AboutDlg.h"
 #include "terminal/ControlIds.h"
+#include "terminal/InputField.h"
 #include "terminal/PortChoice.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TerminalLayout.h"
@@ -25,7 +26,6 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -34,8 +34,6 @@
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -56,8 +54,7 @@ template <class T> T* As(QWidget* widget)
 {
     T* control = qobject_cast<T*>(widget);
     if (control == nullptr)
-        qFatal("control %s is not a %s",
-               widget ? qPrintable(widget->objectName()) : "(missing)",
+        qFatal("control %s is not a %s", widget ? qPrintable(widget->objectName()) : "(missing)",
                T::staticMetaObject.className());
     return control;
 }
@@ -172,10 +169,9 @@ void CTerminalDlg::CreateControls()
             break;
         case ControlKind::Edit:
         {
-            auto* edit = new QLineEdit(caption, this);
-            // A picked command of any length goes in whole; the default limit would cut it.
-            edit->setMaxLength(std::numeric_limits<int>::max());
-            widget = edit;
+            auto* input = new CInputField(this);
+            input->SetText(caption);
+            widget = input;
             break;
         }
         case ControlKind::StatusPane:
@@ -313,7 +309,7 @@ void CTerminalDlg::BindEvents()
     clicked(IDC_OPEN_PORT, &CTerminalDlg::OnOpenPort);
     clicked(IDC_CLEAR, &CTerminalDlg::OnClearWindow);
     clicked(IDC_SEND, &CTerminalDlg::OnSendChars);
-    connect(As<QLineEdit>(GetDlgItem(IDC_INPUT)), &QLineEdit::returnPressed, this,
+    connect(As<CInputField>(GetDlgItem(IDC_INPUT)), &CInputField::returnPressed, this,
             &CTerminalDlg::OnSendChars);
     clicked(IDC_OPEN_FILE, &CTerminalDlg::OnOpenFile);
     selChange(IDC_BAUDRATE, &CTerminalDlg::OnSelChangeBaudRate);
@@ -433,7 +429,8 @@ void CTerminalDlg::OnSendChars()
         box.exec();
         return;
     }
-    const QByteArray text = As<QLineEdit>(GetDlgItem(IDC_INPUT))->text().toLocal8Bit();
+    // One byte a character, shared with the field rather than copied.
+    const QByteArray text = As<CInputField>(GetDlgItem(IDC_INPUT))->Bytes();
     const auto length = static_cast<std::uint32_t>(text.size());
     if (length == 0)
         return;
@@ -525,11 +522,14 @@ void CTerminalDlg::OnCommandPicked(const QByteArray& text)
     if (text.isNull())
         return;
     // The cleanup works in place on NUL-terminated text; this copy has room for any length.
-    std::string command(text.constData(), static_cast<std::size_t>(text.size()));
+    // The bytes go into the Input as they are: one character each.
+    QByteArray command(text.constData(), text.size());
     CutComment(command.data());
     TrimSpaces(command.data());
-    command.resize(std::strlen(command.c_str()));
-    As<QLineEdit>(GetDlgItem(IDC_INPUT))->setText(QString::fromLocal8Bit(command));
+    command.truncate(qstrlen(command.constData()));
+    if (command.size() < command.capacity() / 2)
+        command.squeeze();
+    As<CInputField>(GetDlgItem(IDC_INPUT))->SetBytes(std::move(command));
 }
 
 void CTerminalDlg::OnAboutBox()

@@ -21,7 +21,9 @@
 // cannot be opened adds nothing, one that cannot be read whole (or is over the reader's size
 // cap) adds nothing and says why in a message box. A double-clicked command goes into the Input
 // field without its comment and outer spaces, whatever its length and whether or not the port
-// is open; nothing is sent until "Send chars".
+// is open; nothing is sent until "Send chars". The Input (CInputField) holds 8-bit text, one
+// byte a character, so a picked line goes in and "Send chars" decodes it byte for byte; its
+// Bytes() share the field's buffer, so handing them on copies nothing.
 //
 // Keys: Enter in the Input field sends like "Send chars"; a focused push button takes Enter as
 // its click; Enter anywhere else does nothing. Escape and the close box end the window at once.

@@ -7,13 +7,13 @@
 #include "res/Icons.h"
 #include "terminal/AboutDlg.h"
 #include "terminal/ControlIds.h"
+#include "terminal/InputField.h"
 #include "terminal/TerminalDlg.h"
 #include "terminal/TerminalLayout.h"
 
 #include <QAction>
 #include <QImage>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QTest>
@@ -137,9 +137,9 @@ TEST_F(BannerAndAbout, TheWindowShowsTheProgramsIcon)
 TEST_F(BannerAndAbout, TheContextMenuOpensTheAboutBoxAndClosingItChangesNothing)
 {
     auto* list = qobject_cast<CCommandListBox*>(m_dlg->GetDlgItem(IDC_COMMANDS));
-    auto* input = qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(IDC_INPUT));
+    auto* input = qobject_cast<CInputField*>(m_dlg->GetDlgItem(IDC_INPUT));
     list->AddCommand("0102");
-    input->setText("typed");
+    input->SetText("typed");
     input->setFocus();
 
     bool aboutShown = false;
@@ -156,7 +156,7 @@ TEST_F(BannerAndAbout, TheContextMenuOpensTheAboutBoxAndClosingItChangesNothing)
     EXPECT_TRUE(aboutShown);
 
     EXPECT_TRUE(m_dlg->isVisible());
-    EXPECT_EQ(input->text(), "typed");
+    EXPECT_EQ(input->Text(), "typed");
     EXPECT_EQ(list->commands(), QByteArrayList{"0102"});
     EXPECT_EQ(list->selectedItems().size(), 0);
     EXPECT_FALSE(m_dlg->IsPortOpen());
@@ -164,13 +164,13 @@ TEST_F(BannerAndAbout, TheContextMenuOpensTheAboutBoxAndClosingItChangesNothing)
 
 TEST_F(BannerAndAbout, TheAboutBoxIsReachableFromTheKeyboard)
 {
-    auto* input = qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(IDC_INPUT));
+    auto* input = qobject_cast<CInputField*>(m_dlg->GetDlgItem(IDC_INPUT));
     input->setFocus();
     bool aboutShown = false;
     WhileRunning([&] { QTest::keyClick(input, Qt::Key_A, Qt::AltModifier); },
                  [&](QWidget* top) { aboutShown = CloseAbout(top); });
     EXPECT_TRUE(aboutShown);
-    EXPECT_TRUE(input->text().isEmpty());
+    EXPECT_TRUE(input->Text().isEmpty());
 
     // Shift+F10 is the Menu key: on a push button, which has no menu, the window's.
     QWidget* button = m_dlg->GetDlgItem(IDC_OPEN_PORT);

@@ -5,6 +5,7 @@
 #include "WindowUnderLoad.h"
 #include "commands/CommandListBox.h"
 #include "terminal/ControlIds.h"
+#include "terminal/InputField.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TerminalDlg.h"
 
@@ -33,7 +34,7 @@ class CommandWorkflow : public WindowUnderLoad
         WindowUnderLoad::SetUp();
         ASSERT_FALSE(HasFatalFailure());
         m_list = qobject_cast<CCommandListBox*>(m_dlg->GetDlgItem(IDC_COMMANDS));
-        m_input = qobject_cast<QLineEdit*>(m_dlg->GetDlgItem(IDC_INPUT));
+        m_input = qobject_cast<CInputField*>(m_dlg->GetDlgItem(IDC_INPUT));
         ASSERT_NE(m_list, nullptr);
         ASSERT_NE(m_input, nullptr);
     }
@@ -84,7 +85,7 @@ class CommandWorkflow : public WindowUnderLoad
 
     QTemporaryDir m_files;
     CCommandListBox* m_list = nullptr;
-    QLineEdit* m_input = nullptr;
+    CInputField* m_input = nullptr;
 };
 
 TEST_F(CommandWorkflow, OpenFileAppendsEveryCommandAfterThoseShown)
@@ -99,7 +100,7 @@ TEST_F(CommandWorkflow, OpenFileAppendsEveryCommandAfterThoseShown)
     EXPECT_EQ(Shown(), firstCommands + firstCommands);
     OpenFile(second);
     EXPECT_EQ(Shown(), firstCommands + firstCommands + QByteArrayList({"EE", "FF"}));
-    EXPECT_TRUE(m_input->text().isEmpty());
+    EXPECT_TRUE(m_input->Text().isEmpty());
 }
 
 TEST_F(CommandWorkflow, AFileThatCannotBeOpenedAddsNothingAndSaysNothing)
@@ -143,7 +144,7 @@ TEST_F(CommandWorkflow, AFileThatCannotBeReadWholeSaysWhyAndAddsNothing)
 TEST_F(CommandWorkflow, TheFileDialogOffersTextFilesAndCancelChangesNothing)
 {
     m_list->AddCommand("01");
-    m_input->setText("typed");
+    m_input->SetText("typed");
     const QString chosen = WriteFile("chosen.TXT", "02\n");
 
     for (const bool accept : {false, true})
@@ -182,7 +183,7 @@ TEST_F(CommandWorkflow, TheFileDialogOffersTextFilesAndCancelChangesNothing)
                          }
                      });
         EXPECT_EQ(Shown(), accept ? QByteArrayList({"01", "02"}) : QByteArrayList{"01"});
-        EXPECT_EQ(m_input->text(), "typed");
+        EXPECT_EQ(m_input->Text(), "typed");
     }
 }
 
@@ -210,10 +211,10 @@ TEST_F(CommandWorkflow, PickingPutsTheCleanedCommandIntoTheInputField)
     {
         SCOPED_TRACE(row);
         m_input->setFocus();
-        m_input->setText("typed");
+        m_input->SetText("typed");
         QTest::keyClicks(m_input, "99");
         Pick(row);
-        EXPECT_EQ(m_input->text(), cases[row].input);
+        EXPECT_EQ(m_input->Text(), cases[row].input);
         // Nothing is sent or reopened by a pick.
         EXPECT_FALSE(m_dlg->IsPortOpen());
     }
@@ -221,14 +222,14 @@ TEST_F(CommandWorkflow, PickingPutsTheCleanedCommandIntoTheInputField)
     // The list is not changed by picking; a null text changes nothing.
     EXPECT_EQ(m_list->count(), static_cast<int>(std::size(cases)));
     m_dlg->OnCommandPicked(QByteArray());
-    EXPECT_EQ(m_input->text(), cases[std::size(cases) - 1].input);
+    EXPECT_EQ(m_input->Text(), cases[std::size(cases) - 1].input);
 }
 
 TEST_F(CommandWorkflow, APickedCommandGoesToTheDeviceWithSendChars)
 {
     OpenFile(WriteFile("ping.txt", "// ping the device\n50494E47   // PING\n"));
     Pick(1);
-    ASSERT_EQ(m_input->text(), "50494E47");
+    ASSERT_EQ(m_input->Text(), "50494E47");
 
     QTest::mouseClick(m_dlg->GetDlgItem(IDC_OPEN_PORT), Qt::LeftButton);
     ASSERT_TRUE(m_dlg->IsPortOpen());

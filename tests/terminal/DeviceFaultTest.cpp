@@ -1,9 +1,9 @@
 // The terminal window when the device misbehaves: it goes away and comes back while the port
 // is open, it stops taking output, or the port's name leads to something that is no terminal.
 #include "WindowUnderLoad.h"
+#include "terminal/InputField.h"
 
 #include <QEventLoop>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cerrno>
@@ -100,7 +100,7 @@ TEST_F(DeviceFaults, UnplugAndReplugWhileOpenResumesReadingWithTheSameSettings)
     EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
     EXPECT_EQ(OpenDescriptors(), withDevice);
 
-    Item<QLineEdit>(IDC_INPUT)->setText("A5");
+    Item<CInputField>(IDC_INPUT)->SetText("A5");
     Click(IDC_SEND);
     EXPECT_EQ(m_com1->Receive(1, 5000), Bytes{0xA5});
 }
@@ -153,8 +153,8 @@ TEST_F(DeviceFaults, SendCharsToAStalledDeviceReturnsWithinTheWriteBoundAndTheWi
     Open();
     // The longest input the field takes; the device never reads, so the line soon stays full.
     const QString input = QString(QStringLiteral("5A")).repeated(16383);
-    Item<QLineEdit>(IDC_INPUT)->setText(input);
-    ASSERT_EQ(Item<QLineEdit>(IDC_INPUT)->text().size(), input.size());
+    Item<CInputField>(IDC_INPUT)->SetText(input);
+    ASSERT_EQ(Item<CInputField>(IDC_INPUT)->Length(), input.size());
     for (int i = 0; i < 2; ++i)
     {
         const auto start = Clock::now();

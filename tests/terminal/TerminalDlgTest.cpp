@@ -5,6 +5,7 @@
 #include "WindowUnderLoad.h"
 #include "commands/CommandListBox.h"
 #include "terminal/ControlIds.h"
+#include "terminal/InputField.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TerminalLayout.h"
 
@@ -14,7 +15,6 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -114,7 +114,7 @@ TEST_F(TerminalWindow, StartsWithTheDefaults)
     EXPECT_EQ(Pane(IDC_STATUS_BAUD), "115200bps");
     EXPECT_EQ(Pane(IDC_STATUS1), "");
     EXPECT_EQ(Pane(IDC_STATUS2), "");
-    EXPECT_EQ(Item<QLineEdit>(IDC_INPUT)->text(), "");
+    EXPECT_EQ(Item<CInputField>(IDC_INPUT)->Text(), "");
     EXPECT_EQ(View()->Length(), 0);
     EXPECT_EQ(Item<CCommandListBox>(IDC_COMMANDS)->count(), 0);
     EXPECT_FALSE(m_dlg->IsPortOpen());
@@ -270,16 +270,44 @@ TEST_F(TerminalWindow, ShowsEveryByteOfALongStreamInOrder)
     EXPECT_TRUE(View()->IsAtEnd());
 }
 
+// How the text gets into the Input: set whole, typed key by key, or picked from the list.
+enum class Entry
+{
+    Set,
+    Typed,
+    Picked,
+};
+
 struct SendCase
 {
     const char* name;
-    const char* input;
+    QByteArray input; // one byte a character
     Bytes bytes;
+    Entry entry = Entry::Set;
 };
 
 void PrintTo(const SendCase& c, std::ostream* out)
 {
-    *out << '"' << c.input << '"';
+    *out << c.name;
+}
+
+// A command line of every byte from 0x80 to 0xFF, and what the codec's table makes of it:
+// a character that is no hex digit counts as its own code, and a pair (hi, lo) gives
+// 16 * hi + lo modulo 256.
+QByteArray EightBitLine()
+{
+    QByteArray line;
+    for (int c = 0x80; c <= 0xFF; ++c)
+        line += static_cast<char>(c);
+    return line;
+}
+
+Bytes EightBitLineBytes()
+{
+    Bytes bytes;
+    for (int hi = 0x80; hi <= 0xFF; hi += 2)
+        bytes.push_back(static_cast<std::uint8_t>((16 * hi + hi + 1) % 256));
+    return bytes;
 }
 
 class SendChars : public TerminalWindow, public ::testing::WithParamInterface<SendCase>
@@ -289,24 +317,63 @@ class SendChars : public TerminalWindow, public ::testing::WithParamInterface<Se
 TEST_P(SendChars, WritesTheDecodedBytesAndKeepsTheInput)
 {
     Open();
-    Item<QLineEdit>(IDC_INPUT)->setText(QString::fromLatin1(GetParam().input));
+    auto* input = Item<CInputField>(IDC_INPUT);
+    const SendCase& row = GetParam();
+    if (row.entry == Entry::Set)
+        input->SetBytes(row.input);
+    else if (row.entry == Entry::Typed)
+    {
+        input->setFocus();
+        for (const char c : row.input)
+            QTest::sendKeyEvent(QTest::Click, input, Qt::Key_unknown,
+                                QString(QChar(char16_t(static_cast<unsigned char>(c)))),
+                                Qt::NoModifier);
+    }
+    else
+    {
+        auto* list = Item<CCommandListBox>(IDC_COMMANDS);
+        list->AddCommand(row.input);
+        // Below the last command still picks it.
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                           list->viewport()->rect().center());
+    }
+    ASSERT_EQ(input->Bytes(), row.input);
     Click(IDC_SEND);
-    EXPECT_EQ(m_com1->Receive(GetParam().bytes.size(), 5000), GetParam().bytes);
-    EXPECT_EQ(Item<QLineEdit>(IDC_INPUT)->text(), QString::fromLatin1(GetParam().input));
+    EXPECT_EQ(m_com1->Receive(row.bytes.size(), 5000), row.bytes);
+    EXPECT_EQ(input->Bytes(), row.input);
     EXPECT_EQ(m_dlg->ReceiveLog().Length(), 0); // nothing is echoed
 }
 
 INSTANTIATE_TEST_SUITE_P(Inputs, SendChars,
                          ::testing::Values(SendCase{"Pairs", "0102ab", {0x01, 0x02, 0xAB}},
                                            SendCase{"OddLength", "ABC", {0xAB, 0xC0}},
-                                           SendCase{"Space", "01 02", {0x01, 0x00, 0x20}}),
+                                           SendCase{"Space", "01 02", {0x01, 0x00, 0x20}},
+                                           SendCase{
+                                               "DegreeSignTyped", "0\xB0", {0xB0}, Entry::Typed},
+                                           SendCase{"EightBitLinePicked", EightBitLine(),
+                                                    EightBitLineBytes(), Entry::Picked}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TerminalWindow, APickedOneLineCommandOf64MiBArrivesWholeInTheInput)
+{
+    // A command file at the reader's size cap that holds one line, handed over as the list's
+    // double-click does.
+    const QByteArray command = QByteArray("0123456789ABCDEF").repeated(4 * 1024 * 1024 - 1);
+    const QByteArray line = command + "   // the end   ";
+    ASSERT_EQ(line.size(), 64 * 1024 * 1024);
+    auto* input = Item<CInputField>(IDC_INPUT);
+    input->SetText("typed");
+    emit Item<CCommandListBox>(IDC_COMMANDS)->commandPicked(line);
+    ASSERT_EQ(input->Length(), command.size());
+    EXPECT_TRUE(input->Bytes() == command);
+    EXPECT_EQ(input->CursorPosition(), command.size());
+}
 
 TEST_F(TerminalWindow, SendCharsOnAClosedPortSaysNotOpenPort)
 {
     for (const char* input : {"0102", ""})
     {
-        Item<QLineEdit>(IDC_INPUT)->setText(QString::fromLatin1(input));
+        Item<CInputField>(IDC_INPUT)->SetText(QString::fromLatin1(input));
         const SeenBox box = WatchForMessageBox([&] { Click(IDC_SEND); });
         EXPECT_TRUE(box.shown);
         EXPECT_EQ(box.title, "Error");
@@ -323,7 +390,7 @@ TEST_F(TerminalWindow, SendCharsWithAnEmptyInputSendsNothing)
     const SeenBox box = WatchForMessageBox([&] { Click(IDC_SEND); });
     EXPECT_FALSE(box.shown);
     // Anything the empty send had written would arrive before this marker.
-    Item<QLineEdit>(IDC_INPUT)->setText("5A");
+    Item<CInputField>(IDC_INPUT)->SetText("5A");
     Click(IDC_SEND);
     EXPECT_EQ(m_com1->Receive(1, 5000), Bytes{0x5A});
 }
@@ -333,9 +400,9 @@ TEST_F(TerminalWindow, EnterInTheInputFieldSendsAndNeverEndsTheWindow)
     QApplication::setActiveWindow(m_dlg.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
     Open();
-    auto* input = Item<QLineEdit>(IDC_INPUT);
+    auto* input = Item<CInputField>(IDC_INPUT);
     input->setFocus();
-    input->setText("C0FFEE");
+    input->SetText("C0FFEE");
     QTest::keyClick(input, Qt::Key_Return);
     EXPECT_EQ(m_com1->Receive(3, 5000), (Bytes{0xC0, 0xFF, 0xEE}));
     QTest::keyClick(input, Qt::Key_Enter); // the keypad's Enter

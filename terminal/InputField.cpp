@@ -1,0 +1,1180 @@
+#include "terminal/InputField.h"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QInputMethod>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleHints>
+#include <QStyleOptionFrame>
+#include <QToolTip>
+#include <cmath>
+#include <cstdlib>
+#include <iterator>
+#include <mutex>
+#include <utility>
+
+namespace
+{
+// Between the frame's contents and the text, as single-line fields have always had.
+constexpr int kHorizontalMargin = 2;
+constexpr int kVerticalMargin = 1;
+
+// What is drawn for a byte: control characters as spaces (as single-line fields show line
+// ends), the soft hyphen visibly, everything else as itself.
+QChar Shown(unsigned char c)
+{
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0))
+        return QLatin1Char(' ');
+    if (c == 0xAD)
+        return QLatin1Char('-');
+    return QChar(char16_t(c));
+}
+
+// Word moves and double-clicks step over runs of one class.
+enum class CharClass
+{
+    Space,
+    Word,
+    Other,
+};
+
+CharClass ClassOf(char c)
+{
+    const QChar ch(char16_t(static_cast<unsigned char>(c)));
+    if (ch.isSpace())
+        return CharClass::Space;
+    if (ch.isLetterOrNumber() || ch == QLatin1Char('_'))
+        return CharClass::Word;
+    return CharClass::Other;
+}
+
+// Text on the clipboard, turned into characters only when someone asks for them. Pasting it
+// back into a field takes the bytes themselves.
+class CLatin1MimeData : public QMimeData
+{
+  public:
+    explicit CLatin1MimeData(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+
+    const QByteArray& Bytes() const { return m_bytes; }
+
+    bool hasFormat(const QString& mimeType) const override
+    {
+        return mimeType == QLatin1String("text/plain");
+    }
+    QStringList formats() const override { return {QStringLiteral("text/plain")}; }
+
+  protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType) const override
+    {
+        if (!hasFormat(mimeType))
+            return QVariant();
+        return QString::fromLatin1(m_bytes);
+    }
+
+  private:
+    const QByteArray m_bytes;
+};
+
+// A stretch of the field's text, so that Qt's own word, sentence and character rules can be run
+// on just that much: the interface's default boundary functions read its whole text. Only
+// text() and characterCount() are ever asked.
+class CTextStretch : public QAccessibleTextInterface
+{
+  public:
+    explicit CTextStretch(QString text) : m_text(std::move(text)) {}
+
+    QString text(int startOffset, int endOffset) const override
+    {
+        return m_text.mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return static_cast<int>(m_text.size()); }
+
+    void selection(int, int* startOffset, int* endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+    }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int* startOffset, int* endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+        return QString();
+    }
+
+  private:
+    const QString m_text;
+};
+
+enum class Side
+{
+    Before,
+    At,
+    After,
+};
+
+// The text item of `type` before, at or after `offset`, with Qt's rules and results, read
+// from a stretch around the offset that widens until the item lies well inside it.
+QString TextItem(const CInputField* field, int offset, QAccessible::TextBoundaryType type,
+                 Side side, int* startOffset, int* endOffset)
+{
+    const qsizetype length = field->Length();
+    if (length == 0 || offset < 0 || offset > length)
+    {
+        *startOffset = *endOffset = -1;
+        return QString();
+    }
+    if ((side == Side::Before && offset == 0) || (side != Side::Before && offset == length))
+    {
+        *startOffset = *endOffset = offset;
+        return QString();
+    }
+    if (type != QAccessible::CharBoundary && type != QAccessible::WordBoundary &&
+        type != QAccessible::SentenceBoundary)
+    {
+        // One line: lines, paragraphs and the whole text are the same.
+        *startOffset = 0;
+        *endOffset = static_cast<int>(length);
+        return field->Text();
+    }
+    // Boundary rules look a few characters to either side of a boundary.
+    constexpr qsizetype kContext = 16;
+    for (qsizetype reach = 64;; reach *= 4)
+    {
+        const qsizetype from = std::max<qsizetype>(0, offset - reach);
+        const qsizetype to = std::min(length, offset + reach);
+        const CTextStretch stretch(field->Text(from, to));
+        const int local = static_cast<int>(offset - from);
+        int start = -1, end = -1;
+        QString item;
+        if (side == Side::Before)
+            item = stretch.QAccessibleTextInterface::textBeforeOffset(local, type, &start, &end);
+        else if (side == Side::At)
+            item = stretch.QAccessibleTextInterface::textAtOffset(local, type, &start, &end);
+        else
+            item = stretch.QAccessibleTextInterface::textAfterOffset(local, type, &start, &end);
+        if ((from == 0 || start >= kContext) && (to == length || end <= to - from - kContext))
+        {
+            *startOffset = static_cast<int>(from + start);
+            *endOffset = static_cast<int>(from + end);
+            return item;
+        }
+    }
+}
+
+class CInputFieldAccessible : public QAccessibleWidget,
+                              public QAccessibleTextInterface,
+                              public QAccessibleEditableTextInterface
+{
+  public:
+    explicit CInputFieldAccessible(CInputField* field)
+        : QAccessibleWidget(field, QAccessible::EditableText)
+    {
+    }
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface*>(this);
+        if (type == QAccessible::EditableTextInterface)
+            return static_cast<QAccessibleEditableTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.editable = true;
+        s.selectableText = true;
+        return s;
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return Field()->Text();
+        return QAccessibleWidget::text(t);
+    }
+    void setText(QAccessible::Text t, const QString& text) override
+    {
+        if (t == QAccessible::Value)
+            Field()->SetText(text);
+        else
+            QAccessibleWidget::setText(t, text);
+    }
+
+    // Text interface.
+    void selection(int selectionIndex, int* startOffset, int* endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+        if (selectionIndex == 0 && Field()->HasSelection())
+        {
+            *startOffset = static_cast<int>(Field()->SelectionStart());
+            *endOffset = static_cast<int>(Field()->SelectionEnd());
+        }
+    }
+    int selectionCount() const override { return Field()->HasSelection() ? 1 : 0; }
+    void addSelection(int startOffset, int endOffset) override
+    {
+        Field()->SetSelection(startOffset, endOffset);
+    }
+    void removeSelection(int selectionIndex) override
+    {
+        if (selectionIndex == 0)
+            Field()->SetCursorPosition(Field()->CursorPosition());
+    }
+    void setSelection(int selectionIndex, int startOffset, int endOffset) override
+    {
+        if (selectionIndex == 0)
+            Field()->SetSelection(startOffset, endOffset);
+    }
+    int cursorPosition() const override { return static_cast<int>(Field()->CursorPosition()); }
+    void setCursorPosition(int position) override { Field()->SetCursorPosition(position); }
+
+    QString text(int startOffset, int endOffset) const override
+    {
+        return Field()->Text(startOffset, endOffset);
+    }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+                             int* startOffset, int* endOffset) const override
+    {
+        return TextItem(Field(), offset, boundaryType, Side::Before, startOffset, endOffset);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundaryType,
+                            int* startOffset, int* endOffset) const override
+    {
+        return TextItem(Field(), offset, boundaryType, Side::After, startOffset, endOffset);
+    }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+                         int* endOffset) const override
+    {
+        return TextItem(Field(), offset, boundaryType, Side::At, startOffset, endOffset);
+    }
+    int characterCount() const override { return static_cast<int>(Field()->Length()); }
+
+    QRect characterRect(int offset) const override
+    {
+        if (offset < 0 || offset > Field()->Length())
+            return QRect();
+        const QRect local = Field()->CharacterRect(offset);
+        return QRect(Field()->mapToGlobal(local.topLeft()), local.size());
+    }
+    int offsetAtPoint(const QPoint& point) const override
+    {
+        const QPoint local = Field()->mapFromGlobal(point);
+        if (!Field()->rect().contains(local))
+            return -1;
+        return static_cast<int>(Field()->OffsetAt(local.x()));
+    }
+    void scrollToSubstring(int startIndex, int endIndex) override
+    {
+        Field()->ScrollToRange(startIndex, endIndex);
+    }
+    QString attributes(int, int* startOffset, int* endOffset) const override
+    {
+        *startOffset = 0;
+        *endOffset = static_cast<int>(Field()->Length());
+        return QString();
+    }
+
+    // Editable text interface.
+    void deleteText(int startOffset, int endOffset) override
+    {
+        Field()->Replace(startOffset, endOffset, QString());
+    }
+    void insertText(int offset, const QString& text) override
+    {
+        Field()->Replace(offset, offset, text);
+    }
+    void replaceText(int startOffset, int endOffset, const QString& text) override
+    {
+        Field()->Replace(startOffset, endOffset, text);
+    }
+
+  private:
+    CInputField* Field() const { return static_cast<CInputField*>(widget()); }
+};
+
+QAccessibleInterface* InputFieldAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("CInputField") && object != nullptr && object->isWidgetType())
+        return new CInputFieldAccessible(static_cast<CInputField*>(object));
+    return nullptr;
+}
+
+QString Described(QStringView text, qsizetype at)
+{
+    const char32_t code = text.mid(at, 2).toUcs4().value(0);
+    return QStringLiteral("\u201C%1\u201D (U+%2)")
+        .arg(QString::fromUcs4(&code, 1),
+             QString::number(static_cast<uint>(code), 16).toUpper().rightJustified(4, u'0'));
+}
+} // namespace
+
+CInputField::CInputField(QWidget* parent) : QWidget(parent)
+{
+    static std::once_flag factoryInstalled;
+    std::call_once(factoryInstalled,
+                   [] { QAccessible::installFactory(InputFieldAccessibleFactory); });
+
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled);
+    setInputMethodHints(Qt::ImhNoPredictiveText | Qt::ImhNoAutoUppercase | Qt::ImhPreferLatin);
+    setCursor(Qt::IBeamCursor);
+    setBackgroundRole(QPalette::Base);
+    setSizePolicy(QSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed, QSizePolicy::LineEdit));
+    UpdateMetrics();
+}
+
+CInputField::~CInputField() = default;
+
+QString CInputField::Text(qsizetype from, qsizetype to) const
+{
+    from = std::clamp<qsizetype>(from, 0, Length());
+    to = std::clamp<qsizetype>(to, from, Length());
+    return QString::fromLatin1(m_text.constData() + from, to - from);
+}
+
+bool CInputField::SetBytes(QByteArray bytes)
+{
+    if (bytes.size() > kMaxLength)
+    {
+        Refuse(tr("The Input holds at most %L1 characters.").arg(kMaxLength));
+        return false;
+    }
+    return Apply(0, Length(), std::move(bytes), EditKind::Other);
+}
+
+bool CInputField::SetText(const QString& text)
+{
+    QByteArray bytes;
+    if (!Accept(text, QString(), &bytes))
+        return false;
+    return SetBytes(std::move(bytes));
+}
+
+bool CInputField::Replace(qsizetype from, qsizetype to, const QString& text)
+{
+    from = std::clamp<qsizetype>(from, 0, Length());
+    to = std::clamp<qsizetype>(to, from, Length());
+    QByteArray bytes;
+    const QString refused = tr("Nothing was inserted: ");
+    if (!Accept(text, refused, &bytes) || !Fits(bytes.size() - (to - from), refused))
+        return false;
+    return Apply(from, to, std::move(bytes), EditKind::Other);
+}
+
+void CInputField::SetCursorPosition(qsizetype position)
+{
+    position = std::clamp<qsizetype>(position, 0, Length());
+    SetCursorAndAnchor(position, position);
+}
+
+void CInputField::SetSelection(qsizetype start, qsizetype end)
+{
+    SetCursorAndAnchor(std::clamp<qsizetype>(end, 0, Length()),
+                       std::clamp<qsizetype>(start, 0, Length()));
+}
+
+void CInputField::SelectAll()
+{
+    SetCursorAndAnchor(Length(), 0);
+}
+
+void CInputField::Copy() const
+{
+    if (HasSelection())
+        QGuiApplication::clipboard()->setMimeData(
+            new CLatin1MimeData(m_text.mid(SelectionStart(), SelectionEnd() - SelectionStart())));
+}
+
+void CInputField::Cut()
+{
+    if (!HasSelection())
+        return;
+    Copy();
+    Apply(SelectionStart(), SelectionEnd(), QByteArray(), EditKind::Other);
+}
+
+void CInputField::Paste(QClipboard::Mode mode)
+{
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData(mode);
+    if (data == nullptr)
+        return;
+    const QString refused = tr("Nothing was pasted: ");
+    QByteArray bytes;
+    if (const auto* ours = dynamic_cast<const CLatin1MimeData*>(data))
+        bytes = ours->Bytes();
+    else if (!data->hasText() || !Accept(data->text(), refused, &bytes))
+        return;
+    if (bytes.isEmpty() && !HasSelection())
+        return;
+    if (!Fits(bytes.size() - (SelectionEnd() - SelectionStart()), refused))
+        return;
+    Apply(SelectionStart(), SelectionEnd(), std::move(bytes), EditKind::Other);
+}
+
+void CInputField::Undo()
+{
+    if (!m_undo.empty())
+        Revert(m_undo, m_redo);
+}
+
+void CInputField::Redo()
+{
+    if (!m_redo.empty())
+        Revert(m_redo, m_undo);
+}
+
+qsizetype CInputField::OffsetAt(qreal x) const
+{
+    const QRectF line = LineRect();
+    if (x < line.left())
+        return m_first > 0 ? m_first - 1 : 0;
+    qsizetype offset = m_first;
+    qreal left = line.left();
+    if (x > line.right())
+    {
+        // Past the right edge: one character beyond the last one shown whole.
+        while (offset < Length() && left + Advance(offset) <= line.right())
+            left += Advance(offset++);
+        return std::min(offset + 1, Length());
+    }
+    for (; offset < Length(); ++offset)
+    {
+        const qreal advance = Advance(offset);
+        if (x < left + advance / 2)
+            return offset;
+        left += advance;
+    }
+    return Length();
+}
+
+QRect CInputField::CharacterRect(qsizetype offset) const
+{
+    offset = std::clamp<qsizetype>(offset, 0, Length());
+    const QRectF line = LineRect();
+    const qreal width = offset < Length() ? Advance(offset) : 0;
+    return QRectF(line.left() + XOf(offset), line.top(), width, line.height()).toAlignedRect();
+}
+
+void CInputField::ScrollToRange(qsizetype from, qsizetype to)
+{
+    from = std::clamp<qsizetype>(from, 0, Length());
+    to = std::clamp<qsizetype>(to, from, Length());
+    ShowOffset(to);
+    ShowOffset(from);
+    update();
+}
+
+QSize CInputField::sizeHint() const
+{
+    ensurePolished();
+    const QFontMetrics metrics(font());
+    const int height = std::max(metrics.height(), 14) + 2 * kVerticalMargin;
+    const int width = metrics.horizontalAdvance(QLatin1Char('x')) * 17 + 2 * kHorizontalMargin;
+    QStyleOptionFrame option;
+    InitStyleOption(&option);
+    return style()->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(width, height), this);
+}
+
+QSize CInputField::minimumSizeHint() const
+{
+    ensurePolished();
+    const QFontMetrics metrics(font());
+    const int height = metrics.height() + 2 * kVerticalMargin;
+    const int width = metrics.maxWidth() + 2 * kHorizontalMargin;
+    QStyleOptionFrame option;
+    InitStyleOption(&option);
+    return style()->sizeFromContents(QStyle::CT_LineEdit, &option, QSize(width, height), this);
+}
+
+QVariant CInputField::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    if (query == Qt::ImCursorRectangle)
+        return CaretRect();
+    return QWidget::inputMethodQuery(query);
+}
+
+bool CInputField::event(QEvent* event)
+{
+    // Keys the field acts on are its own, not shortcuts of the window; Alt+A stays the window's.
+    if (event->type() == QEvent::ShortcutOverride)
+    {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const bool commands =
+            key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        static const QKeySequence::StandardKey kEditing[] = {
+            QKeySequence::Undo,
+            QKeySequence::Redo,
+            QKeySequence::SelectAll,
+            QKeySequence::Copy,
+            QKeySequence::Cut,
+            QKeySequence::Paste,
+            QKeySequence::Delete,
+            QKeySequence::DeleteStartOfWord,
+            QKeySequence::DeleteEndOfWord,
+            QKeySequence::MoveToNextWord,
+            QKeySequence::MoveToPreviousWord,
+            QKeySequence::SelectNextWord,
+            QKeySequence::SelectPreviousWord,
+            QKeySequence::MoveToStartOfDocument,
+            QKeySequence::MoveToEndOfDocument,
+            QKeySequence::SelectStartOfDocument,
+            QKeySequence::SelectEndOfDocument,
+        };
+        const bool editing = std::any_of(std::begin(kEditing), std::end(kEditing),
+                                         [key](auto sequence) { return key->matches(sequence); });
+        const bool typing = !commands && !key->text().isEmpty() && key->text().at(0).isPrint();
+        const bool plain =
+            !commands && (key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete ||
+                          key->key() == Qt::Key_Home || key->key() == Qt::Key_End ||
+                          key->key() == Qt::Key_Left || key->key() == Qt::Key_Right);
+        if (editing || typing || plain)
+        {
+            key->accept();
+            return true;
+        }
+    }
+    return QWidget::event(event);
+}
+
+void CInputField::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    QStyleOptionFrame option;
+    InitStyleOption(&option);
+    style()->drawPrimitive(QStyle::PE_PanelLineEdit, &option, &painter, this);
+    const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &option, this);
+    painter.setClipRect(contents);
+
+    // Just the characters that show, and their places.
+    const QRectF line = LineRect();
+    m_positions.clear();
+    qreal x = line.left();
+    for (qsizetype i = m_first; i < Length() && x <= contents.right() + 1; ++i)
+    {
+        m_positions.push_back(x);
+        x += Advance(i);
+    }
+    m_positions.push_back(x);
+    const qsizetype shown = static_cast<qsizetype>(m_positions.size()) - 1;
+
+    const QPalette& palette = option.palette;
+    const qsizetype selStart = std::clamp(SelectionStart() - m_first, qsizetype{0}, shown);
+    const qsizetype selEnd = std::clamp(SelectionEnd() - m_first, selStart, shown);
+    if (selStart < selEnd)
+        painter.fillRect(QRectF(m_positions[selStart], line.top(),
+                                m_positions[selEnd] - m_positions[selStart], line.height()),
+                         palette.brush(QPalette::Highlight));
+
+    painter.setFont(m_drawFont);
+    const qreal baseline = line.top() + m_ascent;
+    for (qsizetype i = 0; i < shown; ++i)
+    {
+        const QChar glyph = Shown(static_cast<unsigned char>(m_text[m_first + i]));
+        if (glyph == QLatin1Char(' '))
+            continue;
+        const bool selected = i >= selStart && i < selEnd;
+        painter.setPen(palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter.drawText(QPointF(m_positions[i], baseline), QString(glyph));
+    }
+
+    if (m_caretShown && hasFocus())
+        painter.fillRect(CaretRect(), palette.color(QPalette::Text));
+}
+
+void CInputField::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    SetFirst(m_first);
+    ShowOffset(m_cursor);
+}
+
+void CInputField::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+    {
+        UpdateMetrics();
+        SetFirst(m_first);
+        ShowOffset(m_cursor);
+    }
+    update();
+}
+
+void CInputField::focusInEvent(QFocusEvent* event)
+{
+    // Tabbing into a field selects what it holds, so typing replaces it.
+    const Qt::FocusReason reason = event->reason();
+    if ((reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+         reason == Qt::ShortcutFocusReason) &&
+        !HasSelection())
+        SelectAll();
+    RestartBlinking();
+    if (QGuiApplication::inputMethod() != nullptr)
+        QGuiApplication::inputMethod()->update(Qt::ImQueryAll);
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void CInputField::focusOutEvent(QFocusEvent* event)
+{
+    const Qt::FocusReason reason = event->reason();
+    if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+        SetCursorPosition(m_cursor);
+    m_blink.stop();
+    m_caretShown = false;
+    QWidget::focusOutEvent(event);
+    update();
+}
+
+void CInputField::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() != m_blink.timerId())
+    {
+        QWidget::timerEvent(event);
+        return;
+    }
+    m_caretShown = !m_caretShown;
+    update(CaretRect().toAlignedRect());
+}
+
+void CInputField::keyPressEvent(QKeyEvent* event)
+{
+    const auto is = [event](QKeySequence::StandardKey key) { return event->matches(key); };
+    const qsizetype start = SelectionStart(), end = SelectionEnd();
+
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+    {
+        // The window sends; the key goes on to it, as from any single-line field.
+        emit returnPressed();
+        event->ignore();
+        return;
+    }
+    if (is(QKeySequence::Undo))
+        Undo();
+    else if (is(QKeySequence::Redo))
+        Redo();
+    else if (is(QKeySequence::SelectAll))
+        SelectAll();
+    else if (is(QKeySequence::Copy))
+        Copy();
+    else if (is(QKeySequence::Cut))
+        Cut();
+    else if (is(QKeySequence::Paste))
+        Paste();
+    else if (is(QKeySequence::MoveToNextChar))
+        MoveCursor(HasSelection() ? end : m_cursor + 1, false);
+    else if (is(QKeySequence::MoveToPreviousChar))
+        MoveCursor(HasSelection() ? start : m_cursor - 1, false);
+    else if (is(QKeySequence::SelectNextChar))
+        MoveCursor(m_cursor + 1, true);
+    else if (is(QKeySequence::SelectPreviousChar))
+        MoveCursor(m_cursor - 1, true);
+    else if (is(QKeySequence::MoveToNextWord))
+        MoveCursor(NextWord(m_cursor), false);
+    else if (is(QKeySequence::MoveToPreviousWord))
+        MoveCursor(PreviousWord(m_cursor), false);
+    else if (is(QKeySequence::SelectNextWord))
+        MoveCursor(NextWord(m_cursor), true);
+    else if (is(QKeySequence::SelectPreviousWord))
+        MoveCursor(PreviousWord(m_cursor), true);
+    else if (is(QKeySequence::MoveToStartOfLine) || is(QKeySequence::MoveToStartOfBlock) ||
+             is(QKeySequence::MoveToStartOfDocument))
+        MoveCursor(0, false);
+    else if (is(QKeySequence::MoveToEndOfLine) || is(QKeySequence::MoveToEndOfBlock) ||
+             is(QKeySequence::MoveToEndOfDocument))
+        MoveCursor(Length(), false);
+    else if (is(QKeySequence::SelectStartOfLine) || is(QKeySequence::SelectStartOfBlock) ||
+             is(QKeySequence::SelectStartOfDocument))
+        MoveCursor(0, true);
+    else if (is(QKeySequence::SelectEndOfLine) || is(QKeySequence::SelectEndOfBlock) ||
+             is(QKeySequence::SelectEndOfDocument))
+        MoveCursor(Length(), true);
+    else if (is(QKeySequence::DeleteStartOfWord))
+        Erase(HasSelection() ? start : PreviousWord(m_cursor), end, EditKind::Other);
+    else if (is(QKeySequence::DeleteEndOfWord))
+        Erase(start, HasSelection() ? end : NextWord(m_cursor), EditKind::Other);
+    else if (event->key() == Qt::Key_Backspace && !(event->modifiers() & Qt::ControlModifier))
+        Erase(HasSelection() ? start : m_cursor - 1, end, EditKind::EraseBackward);
+    else if (is(QKeySequence::Delete))
+        Erase(start, HasSelection() ? end : m_cursor + 1, EditKind::EraseForward);
+    else if (const QString text = event->text();
+             !text.isEmpty() && text.at(0).isPrint() &&
+             !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        TypeText(text);
+    else
+    {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+}
+
+void CInputField::inputMethodEvent(QInputMethodEvent* event)
+{
+    if (!event->commitString().isEmpty())
+        TypeText(event->commitString());
+    event->accept();
+}
+
+void CInputField::mousePressEvent(QMouseEvent* event)
+{
+    const qsizetype offset = OffsetAt(event->position().x());
+    if (event->button() == Qt::LeftButton)
+    {
+        MoveCursor(offset, event->modifiers() & Qt::ShiftModifier);
+        m_selecting = true;
+    }
+    else if (event->button() == Qt::MiddleButton &&
+             QGuiApplication::clipboard()->supportsSelection())
+    {
+        MoveCursor(offset, false);
+        Paste(QClipboard::Selection);
+    }
+    else
+    {
+        QWidget::mousePressEvent(event);
+    }
+}
+
+void CInputField::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_selecting)
+        MoveCursor(OffsetAt(event->position().x()), true);
+}
+
+void CInputField::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && m_selecting)
+    {
+        m_selecting = false;
+        OfferPrimarySelection();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void CInputField::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || Length() == 0)
+    {
+        QWidget::mouseDoubleClickEvent(event);
+        return;
+    }
+    // The run of one kind of character under the pointer.
+    const qsizetype offset = std::min(OffsetAt(event->position().x()), Length() - 1);
+    const CharClass kind = ClassOf(m_text[offset]);
+    qsizetype start = offset, end = offset + 1;
+    while (start > 0 && ClassOf(m_text[start - 1]) == kind)
+        --start;
+    while (end < Length() && ClassOf(m_text[end]) == kind)
+        ++end;
+    SetCursorAndAnchor(end, start);
+    m_selecting = false;
+    OfferPrimarySelection();
+}
+
+void CInputField::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu menu(this);
+    const auto add =
+        [&](const QString& text, auto slot, QKeySequence::StandardKey key, bool enabled)
+    {
+        QAction* action = menu.addAction(text, this, slot);
+        action->setShortcut(key);
+        action->setEnabled(enabled);
+    };
+    const bool clipboardHasText = QGuiApplication::clipboard()->mimeData() != nullptr &&
+                                  QGuiApplication::clipboard()->mimeData()->hasText();
+    add(tr("&Undo"), &CInputField::Undo, QKeySequence::Undo, IsUndoAvailable());
+    add(tr("&Redo"), &CInputField::Redo, QKeySequence::Redo, IsRedoAvailable());
+    menu.addSeparator();
+    add(tr("Cu&t"), &CInputField::Cut, QKeySequence::Cut, HasSelection());
+    add(tr("&Copy"), &CInputField::Copy, QKeySequence::Copy, HasSelection());
+    add(
+        tr("&Paste"), [this] { Paste(); }, QKeySequence::Paste, clipboardHasText);
+    add(
+        tr("Delete"), [this] { Erase(SelectionStart(), SelectionEnd(), EditKind::Other); },
+        QKeySequence::Delete, HasSelection());
+    menu.addSeparator();
+    add(tr("Select All"), &CInputField::SelectAll, QKeySequence::SelectAll, Length() > 0);
+    menu.exec(event->globalPos());
+}
+
+void CInputField::InitStyleOption(QStyleOptionFrame* option) const
+{
+    option->initFrom(this);
+    option->rect = contentsRect();
+    option->lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, option, this);
+    option->midLineWidth = 0;
+    option->state |= QStyle::State_Sunken;
+    option->features = QStyleOptionFrame::None;
+}
+
+QRectF CInputField::LineRect() const
+{
+    QStyleOptionFrame option;
+    InitStyleOption(&option);
+    const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &option, this);
+    const qreal top =
+        contents.top() + std::floor((contents.height() - std::ceil(m_lineHeight) + 1) / 2);
+    return QRectF(contents.left() + kHorizontalMargin, top,
+                  contents.width() - 2 * kHorizontalMargin, m_lineHeight);
+}
+
+void CInputField::UpdateMetrics()
+{
+    // Every character keeps its own advance (no kerning), so a place in the text is the sum
+    // of the advances before it, and a run can be measured anywhere without the rest.
+    m_drawFont = font();
+    m_drawFont.setKerning(false);
+    const QFontMetricsF metrics(m_drawFont);
+    for (int c = 0; c < 256; ++c)
+        m_advances[static_cast<std::size_t>(c)] =
+            metrics.horizontalAdvance(Shown(static_cast<unsigned char>(c)));
+    m_ascent = metrics.ascent();
+    m_lineHeight = metrics.height();
+    m_caretWidth = std::max(1, style()->pixelMetric(QStyle::PM_TextCursorWidth, nullptr, this));
+}
+
+qreal CInputField::XOf(qsizetype offset) const
+{
+    offset = std::clamp<qsizetype>(offset, 0, Length());
+    // Walk from whichever known place is nearer: the first visible character or the last answer.
+    qsizetype from = m_first;
+    qreal x = 0;
+    if (std::abs(offset - m_xCacheOffset) < std::abs(offset - m_first))
+    {
+        from = m_xCacheOffset;
+        x = m_xCacheValue;
+    }
+    for (; from < offset; ++from)
+        x += Advance(from);
+    while (from > offset)
+        x -= Advance(--from);
+    m_xCacheOffset = offset;
+    m_xCacheValue = x;
+    return x;
+}
+
+QRectF CInputField::CaretRect() const
+{
+    const QRectF line = LineRect();
+    return QRectF(std::floor(line.left() + XOf(m_cursor)), line.top(), m_caretWidth, line.height());
+}
+
+bool CInputField::Apply(qsizetype from, qsizetype to, QByteArray bytes, EditKind kind)
+{
+    if (from == to && bytes.isEmpty())
+        return true;
+    if (Length() - (to - from) > kMaxLength - bytes.size())
+        return false;
+    const qsizetype inserted = bytes.size();
+    QByteArray removed;
+    if (from == 0 && to == Length())
+        removed = std::exchange(m_text, std::move(bytes));
+    else
+    {
+        removed = m_text.mid(from, to - from);
+        m_text.replace(from, to - from, bytes);
+    }
+    m_cursor = m_anchor = from + inserted;
+    SetFirst(std::min(m_first, Length()));
+    ShowOffset(m_cursor);
+    NotifyTextChange(from, removed, inserted);
+    Record(from, std::move(removed), inserted, kind);
+    RestartBlinking();
+    update();
+    return true;
+}
+
+void CInputField::Record(qsizetype at, QByteArray removed, qsizetype insertedLength, EditKind kind)
+{
+    for (const Change& change : m_redo)
+        m_historyBytes -= change.text.size();
+    m_redo.clear();
+    m_historyBytes += removed.size();
+    // Typing and erasing one character after another make one step.
+    if (!m_undo.empty())
+    {
+        Change& last = m_undo.back();
+        if (kind == EditKind::Typing && last.kind == kind && removed.isEmpty() &&
+            last.at + last.length == at)
+        {
+            last.length += insertedLength;
+            return;
+        }
+        if (kind == EditKind::EraseBackward && last.kind == kind && insertedLength == 0 &&
+            at + removed.size() == last.at)
+        {
+            last.text.prepend(removed);
+            last.at = at;
+            TrimHistory();
+            return;
+        }
+        if (kind == EditKind::EraseForward && last.kind == kind && insertedLength == 0 &&
+            at == last.at)
+        {
+            last.text.append(removed);
+            TrimHistory();
+            return;
+        }
+    }
+    m_undo.push_back({at, insertedLength, std::move(removed), kind});
+    TrimHistory();
+}
+
+void CInputField::Revert(std::deque<Change>& from, std::deque<Change>& to)
+{
+    Change change = std::move(from.back());
+    from.pop_back();
+    m_historyBytes -= change.text.size();
+    const qsizetype restored = change.text.size();
+    QByteArray current;
+    if (change.at == 0 && change.length == Length())
+        current = std::exchange(m_text, std::move(change.text));
+    else
+    {
+        current = m_text.mid(change.at, change.length);
+        m_text.replace(change.at, change.length, change.text);
+    }
+    m_cursor = m_anchor = change.at + restored;
+    SetFirst(std::min(m_first, Length()));
+    ShowOffset(m_cursor);
+    NotifyTextChange(change.at, current, restored);
+    m_historyBytes += current.size();
+    to.push_back({change.at, restored, std::move(current), EditKind::Other});
+    TrimHistory();
+    RestartBlinking();
+    update();
+}
+
+void CInputField::TrimHistory()
+{
+    while (m_historyBytes > kUndoBytes && !m_undo.empty())
+    {
+        m_historyBytes -= m_undo.front().text.size();
+        m_undo.pop_front();
+    }
+    while (m_historyBytes > kUndoBytes && !m_redo.empty())
+    {
+        m_historyBytes -= m_redo.front().text.size();
+        m_redo.pop_front();
+    }
+}
+
+bool CInputField::Accept(const QString& text, const QString& refused, QByteArray* bytes)
+{
+    // One pass that compilers vectorise finds out whether any character is wide; only then is
+    // it looked for.
+    char16_t all = 0;
+    const QChar* units = text.constData();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        all |= units[i].unicode();
+    if (all > 0xFF)
+    {
+        const auto wide =
+            std::find_if(text.cbegin(), text.cend(), [](QChar ch) { return ch.unicode() > 0xFF; });
+        Refuse(refused + tr("%1 has no byte: the Input takes only characters U+0000 to U+00FF, "
+                            "one byte each.")
+                             .arg(Described(text, wide - text.cbegin())));
+        return false;
+    }
+    *bytes = text.toLatin1();
+    return true;
+}
+
+bool CInputField::Fits(qsizetype insertedLength, const QString& refused)
+{
+    if (insertedLength <= kMaxLength - Length())
+        return true;
+    Refuse(refused + tr("the Input holds at most %L1 characters.").arg(kMaxLength));
+    return false;
+}
+
+void CInputField::Refuse(const QString& why)
+{
+    QApplication::beep();
+    QToolTip::showText(mapToGlobal(CaretRect().bottomLeft().toPoint()), why, this);
+}
+
+void CInputField::TypeText(const QString& text)
+{
+    QByteArray bytes;
+    if (!Accept(text, QString(), &bytes) ||
+        !Fits(bytes.size() - (SelectionEnd() - SelectionStart()), QString()))
+        return;
+    Apply(SelectionStart(), SelectionEnd(), std::move(bytes), EditKind::Typing);
+}
+
+void CInputField::Erase(qsizetype from, qsizetype to, EditKind kind)
+{
+    from = std::clamp<qsizetype>(from, 0, Length());
+    to = std::clamp<qsizetype>(to, from, Length());
+    Apply(from, to, QByteArray(), kind);
+}
+
+void CInputField::MoveCursor(qsizetype position, bool select)
+{
+    position = std::clamp<qsizetype>(position, 0, Length());
+    SetCursorAndAnchor(position, select ? m_anchor : position);
+}
+
+void CInputField::SetCursorAndAnchor(qsizetype cursor, qsizetype anchor)
+{
+    const qsizetype oldStart = SelectionStart(), oldEnd = SelectionEnd(), oldCursor = m_cursor;
+    m_cursor = cursor;
+    m_anchor = anchor;
+    ShowOffset(m_cursor);
+    NotifySelectionChange(oldStart, oldEnd, oldCursor);
+    RestartBlinking();
+    update();
+}
+
+void CInputField::SetFirst(qsizetype first)
+{
+    m_first = first;
+    m_xCacheOffset = first;
+    m_xCacheValue = 0;
+}
+
+// The least scrolling that shows the caret at `offset`, and then no blank space on the right
+// while text lies hidden on the left. Each walk stops once it has covered the width, so this
+// costs in proportion to what is visible.
+void CInputField::ShowOffset(qsizetype offset)
+{
+    const qreal width = LineRect().width() - m_caretWidth;
+    qsizetype first = std::min(m_first, Length());
+    if (offset < first)
+        first = offset;
+    else
+    {
+        qreal x = 0;
+        for (qsizetype i = first; i < offset && x <= width;)
+            x += Advance(i++);
+        if (x > width)
+        {
+            qreal used = 0;
+            first = offset;
+            while (first > 0 && used + Advance(first - 1) <= width)
+                used += Advance(--first);
+        }
+    }
+    qreal used = 0;
+    for (qsizetype i = first; i < Length() && used <= width;)
+        used += Advance(i++);
+    while (used <= width && first > 0 && used + Advance(first - 1) <= width)
+        used += Advance(--first);
+    if (first != m_first)
+        SetFirst(first);
+    if (hasFocus() && QGuiApplication::inputMethod() != nullptr)
+        QGuiApplication::inputMethod()->update(Qt::ImCursorRectangle);
+}
+
+qsizetype CInputField::NextWord(qsizetype offset) const
+{
+    if (offset >= Length())
+        return Length();
+    const CharClass kind = ClassOf(m_text[offset]);
+    if (kind != CharClass::Space)
+        while (offset < Length() && ClassOf(m_text[offset]) == kind)
+            ++offset;
+    while (offset < Length() && ClassOf(m_text[offset]) == CharClass::Space)
+        ++offset;
+    return offset;
+}
+
+qsizetype CInputField::PreviousWord(qsizetype offset) const
+{
+    offset = std::min(offset, Length());
+    while (offset > 0 && ClassOf(m_text[offset - 1]) == CharClass::Space)
+        --offset;
+    if (offset == 0)
+        return 0;
+    const CharClass kind = ClassOf(m_text[offset - 1]);
+    while (offset > 0 && ClassOf(m_text[offset - 1]) == kind)
+        --offset;
+    return offset;
+}
+
+void CInputField::OfferPrimarySelection() const
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard->supportsSelection() && HasSelection())
+        clipboard->setMimeData(
+            new CLatin1MimeData(m_text.mid(SelectionStart(), SelectionEnd() - SelectionStart())),
+            QClipboard::Selection);
+}
+
+void CInputField::RestartBlinking()
+{
+    if (!hasFocus())
+        return;
+    m_caretShown = true;
+    const int interval = QGuiApplication::styleHints()->cursorFlashTime() / 2;
+    if (interval > 0)
+        m_blink.start(interval, this);
+    else
+        m_blink.stop();
+}
+
+void CInputField::NotifyTextChange(qsizetype at, const QByteArray& removed,
+                                   qsizetype insertedLength)
+{
+    if (!QAccessible::isActive())
+        return;
+    const int position = static_cast<int>(at);
+    const QString inserted = Text(at, at + insertedLength);
+    if (removed.isEmpty())
+    {
+        QAccessibleTextInsertEvent event(this, position, inserted);
+        QAccessible::updateAccessibility(&event);
+    }
+    else if (insertedLength == 0)
+    {
+        QAccessibleTextRemoveEvent event(this, position, QString::fromLatin1(removed));
+        QAccessible::updateAccessibility(&event);
+    }
+    else
+    {
+        QAccessibleTextUpdateEvent event(this, position, QString::fromLatin1(removed), inserted);
+        QAccessible::updateAccessibility(&event);
+    }
+    QAccessibleTextCursorEvent cursor(this, static_cast<int>(m_cursor));
+    QAccessible::updateAccessibility(&cursor);
+}
+
+void CInputField::NotifySelectionChange(qsizetype oldStart, qsizetype oldEnd, qsizetype oldCursor)
+{
+    if (!QAccessible::isActive())
+        return;
+    if (SelectionStart() != oldStart || SelectionEnd() != oldEnd)
+    {
+        QAccessibleTextSelectionEvent event(this, static_cast<int>(SelectionStart()),
+                                            static_cast<int>(SelectionEnd()));
+        event.setCursorPosition(static_cast<int>(m_cursor));
+        QAccessible::updateAccessibility(&event);
+    }
+    if (m_cursor != oldCursor)
+    {
+        QAccessibleTextCursorEvent event(this, static_cast<int>(m_cursor));
+        QAccessible::updateAccessibility(&event);
+    }
+}
