@@ -6,6 +6,7 @@
 #include "PtyDevice.h"
 #include "commands/CommandListBox.h"
 #include "terminal/ControlIds.h"
+#include "terminal/InputField.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TerminalDlg.h"
 #include "terminal/TerminalLayout.h"
@@ -17,7 +18,6 @@
 #include <QHash>
 #include <QImage>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleOption>
@@ -236,7 +236,7 @@ TEST_F(TerminalLayout, EveryCaptionFitsItsControl)
             EXPECT_LE(longest + 2, field.width()) << longestText.toStdString();
             EXPECT_LE(fm.height(), field.height());
         }
-        else if (auto* edit = qobject_cast<QLineEdit*>(w))
+        else if (auto* edit = qobject_cast<CInputField*>(w))
         {
             EXPECT_LE(edit->minimumSizeHint().height(), edit->height());
         }
