@@ -77,8 +77,8 @@ double Contrast(const QColor& a, const QColor& b)
 }
 
 constexpr double kReadableContrast = 4.5;
-// Behind the banner when the window's own colour would swallow its blue: the light grey of a
-// classic dialog, on which the banner reads as it does on a light desktop.
+// Behind the banner when the window's own colour would swallow its blue: a light dialog grey,
+// on which the banner reads as it does on a light desktop.
 const QColor kBannerBacking(240, 240, 240);
 } // namespace
 

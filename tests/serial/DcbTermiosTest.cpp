@@ -44,7 +44,7 @@ DCB Back(const termios2& t, ModemLines lines = {})
 
 } // namespace
 
-TEST(DcbTermiosTest, ValidationFollowsTheClassicDriverAndRefusesWhatLinuxCannotDo)
+TEST(DcbTermiosTest, ValidationRefusesInvalidRecordsAndWhatLinuxCannotDo)
 {
     for (const DCB& d : {Line(4800, 8, 0, 0), Line(14400, 5, 1, 3), Line(4000000, 6, 2, 4)})
         EXPECT_EQ(ValidateDcb(d), DeviceStatus::Ok);
