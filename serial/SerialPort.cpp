@@ -284,11 +284,6 @@ std::string CSerialPort::DescribePort(int portNumber) const
     return ResolvePortName("COM" + std::to_string(portNumber), m_roots);
 }
 
-const SerialDeviceRoots& CSerialPort::GetRoots() const
-{
-    return m_roots;
-}
-
 LinkState CSerialPort::GetLinkState() const
 {
     std::lock_guard lock(m_mx);

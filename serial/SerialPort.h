@@ -88,8 +88,6 @@ class CSerialPort
     // The device path that "COMn" resolves to right now, or empty when none does.
     std::string DescribePort(int portNumber) const;
 
-    const SerialDeviceRoots& GetRoots() const;
-
     // Any thread. The path is the device the open port was found at, empty while closed.
     LinkState GetLinkState() const;
     std::string GetDevicePath() const;
