@@ -284,6 +284,11 @@ std::string CSerialPort::DescribePort(int portNumber) const
     return ResolvePortName("COM" + std::to_string(portNumber), m_roots);
 }
 
+bool CSerialPort::IsSystemConsole(const std::string& devicePath) const
+{
+    return ::IsSystemConsole(devicePath, m_roots);
+}
+
 LinkState CSerialPort::GetLinkState() const
 {
     std::lock_guard lock(m_mx);
