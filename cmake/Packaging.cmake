@@ -1,8 +1,8 @@
 # Install rules and the Debian package.
 #
 # `cmake --install` lays out what a desktop expects of an installed program: the binary, a
-# freedesktop menu entry, the icon in the hicolor theme and AppStream metadata for software
-# centres. `cpack -G DEB` wraps the same tree into vorlanti_<version>_<arch>.deb;
+# freedesktop menu entry, the icon in the hicolor theme, AppStream metadata for software
+# centres and the licence as the package's copyright file. `cpack -G DEB` wraps the same tree into vorlanti_<version>_<arch>.deb;
 # scripts/check-package builds and inspects that package.
 
 include(GNUInstallDirs)
@@ -30,6 +30,36 @@ endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/res/icons/vorlanti.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+# The licence as Debian's machine-readable copyright file, made from LICENSE so that the two
+# cannot disagree: the permission text after the copyright line becomes the licence's body,
+# each line indented by one space and each blank line written as " ." ("Expat" is Debian's
+# name for this MIT licence).
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE vorlanti_license_copyright
+  REGEX "^Copyright \\(c\\) ")
+if(NOT vorlanti_license_copyright)
+  message(FATAL_ERROR "LICENSE has no line \"Copyright (c) <year> <holder>\"")
+endif()
+string(REGEX REPLACE "^Copyright \\(c\\) " "" vorlanti_license_copyright
+  "${vorlanti_license_copyright}")
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE vorlanti_license_text)
+string(REGEX REPLACE "^.*\nCopyright [^\n]*\n\n" "" vorlanti_license_text
+  "${vorlanti_license_text}")
+string(STRIP "${vorlanti_license_text}" vorlanti_license_text)
+string(REPLACE "\n\n" "\n.\n" vorlanti_license_text "${vorlanti_license_text}")
+string(REPLACE "\n" "\n " vorlanti_license_text "${vorlanti_license_text}")
+file(WRITE ${PROJECT_BINARY_DIR}/copyright "\
+Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: Vorlanti
+Source: https://vorlanti.example/
+
+Files: *
+Copyright: ${vorlanti_license_copyright}
+License: Expat
+ ${vorlanti_license_text}
+")
+install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vorlanti)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vorlanti)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -43,6 +73,7 @@ watch every received byte appear as two hex digits, exactly once and in order.
 Files of prepared commands can be loaded into a list and picked from.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)

@@ -1,6 +1,6 @@
-// The device control block and time-out records that the serial port object exchanges with
-// the device layer, laid out like the classic 28-byte DCB so that the line settings keep their
-// field names, codes and bit widths; and the status the device layer answers with.
+// The device control block (DCB, 28 bytes) and the time-out record that the serial port object
+// exchanges with the device layer, in the field names, codes and bit widths the line settings
+// are written in; and the status the device layer answers with.
 #pragma once
 
 #include <cstdint>
@@ -82,7 +82,7 @@ enum class DeviceStatus
     TimedOut,         // nothing came, or not everything could be written, within the time-out
     Cancelled,        // Wake was called
     Gone,             // the device hung up or is not back yet
-    InvalidParameter, // a DCB or time-out record the classic driver rejects too
+    InvalidParameter, // a DCB or time-out record that no serial driver takes
     NotSupported,     // valid, but this device or Linux cannot do it
     Failed,           // any other system error
 };

@@ -18,7 +18,7 @@ inline constexpr std::array<const char*, 4> g_flowNames = {"Hardware", "Software
 inline constexpr std::array<const char*, 3> g_stopBitsNames = {"1", "1.5", "2"};
 inline constexpr int kFirstByteSize = 5; // the byte size choice lists 5, 6, 7, 8
 inline constexpr int kByteSizeCount = 4;
-inline constexpr int kPortCount = 8;     // COM1 to COM8
+inline constexpr int kPortCount = 8; // COM1 to COM8
 
 inline constexpr int kDefaultBaudIndex = 7;     // 115200
 inline constexpr int kDefaultByteSizeIndex = 3; // 8

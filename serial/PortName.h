@@ -5,7 +5,10 @@
 // administrator or a udev rule, for a name that never changes); otherwise to the n-th serial
 // device present: ttyS ports with a UART behind them (sysfs "type" not 0), then ttyUSB, then
 // ttyACM, then the ports of other serial drivers (entries with a device/driver link), each
-// group in number order.
+// group in number order, and last of all the port that is the kernel's active console
+// (<sysClassTty>/console/active lists it). A serial console carries the kernel's messages and
+// often a login; opening it raw at another rate disturbs both, and a user who plugged in an
+// adapter means that adapter, so the console gets a number only after every other port.
 #pragma once
 
 #include <string>
@@ -19,3 +22,7 @@ struct SerialDeviceRoots
 
 // "COMn" to a device path under roots.dev, or empty when the name resolves to nothing.
 std::string ResolvePortName(const std::string& name, const SerialDeviceRoots& roots);
+
+// Whether the device at path is one the kernel writes its console to, as
+// <sysClassTty>/console/active lists them; a link counts as the device it leads to.
+bool IsSystemConsole(const std::string& path, const SerialDeviceRoots& roots);

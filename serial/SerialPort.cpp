@@ -284,9 +284,9 @@ std::string CSerialPort::DescribePort(int portNumber) const
     return ResolvePortName("COM" + std::to_string(portNumber), m_roots);
 }
 
-const SerialDeviceRoots& CSerialPort::GetRoots() const
+bool CSerialPort::IsSystemConsole(const std::string& devicePath) const
 {
-    return m_roots;
+    return ::IsSystemConsole(devicePath, m_roots);
 }
 
 LinkState CSerialPort::GetLinkState() const

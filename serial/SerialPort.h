@@ -85,10 +85,10 @@ class CSerialPort
     // successful Open.
     std::string GetLastOpenError() const;
 
-    // The device path that "COMn" resolves to right now, or empty when none does.
+    // The device path that "COMn" resolves to right now, or empty when none does; and whether
+    // the device at such a path is the system console. Any thread.
     std::string DescribePort(int portNumber) const;
-
-    const SerialDeviceRoots& GetRoots() const;
+    bool IsSystemConsole(const std::string& devicePath) const;
 
     // Any thread. The path is the device the open port was found at, empty while closed.
     LinkState GetLinkState() const;

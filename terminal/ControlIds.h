@@ -1,12 +1,10 @@
-// Resource ids of the terminal window: the window's template id and the id of every control
+// Resource ids of the terminal window: the About entry's command id and the id of every control
 // that handlers, the event table and tests look up. Controls without an id (frames, labels)
 // are 0. The numbers are the window's public names and never change.
 #pragma once
 
 enum : int
 {
-    IDD_TERMINAL = 102,
-
     IDM_ABOUTBOX = 16, // the About entry of the window's context menu (its QAction's data)
 
     IDC_PORT = 1001,

@@ -685,13 +685,18 @@ void CTerminalDlg::RefreshPortToolTips()
     for (int i = 0; i < port->count(); ++i)
     {
         const int n = i + 1;
-        const QString device = QString::fromStdString(m_port.DescribePort(n));
+        const std::string path = m_port.DescribePort(n);
+        const QString device = QString::fromStdString(path);
         QString tip = device.isEmpty() ? QString::asprintf("No device is COM%d right now", n)
                                        : QString::asprintf("COM%d is ", n) + device;
         // A COMn link made by an administrator says little by itself; name what it points to.
         const QString target = QFileInfo(device).canonicalFilePath();
         if (!device.isEmpty() && !target.isEmpty() && target != device)
             tip += QStringLiteral(" (") + target + QLatin1Char(')');
+        // Opening the console raw at another rate garbles the kernel's messages and any login
+        // on it, so say so before the user opens it.
+        if (m_port.IsSystemConsole(path))
+            tip += QStringLiteral(", the system console");
         port->setItemData(i, tip, Qt::ToolTipRole);
     }
 }

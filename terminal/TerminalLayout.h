@@ -82,9 +82,10 @@ inline constexpr std::array<ControlSpec, 32> kTerminalControls = {{
 }};
 // clang-format on
 
-// The one conversion from dialog units to pixels, from the metrics of the window's font:
-// the horizontal base unit is the average width of the 52 Latin letters, the vertical one the
-// font's height, rounded the way dialog templates always have been.
+// The one conversion from dialog units to pixels, for the terminal window and the About box,
+// from the metrics of the window's font: the horizontal base unit is the average width of the
+// 52 Latin letters, the vertical one the font's height (each at least 1 pixel); a pixel value
+// is rounded to the nearest, halves away from zero.
 class CDialogUnits
 {
   public:

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <dirent.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <tuple>
 #include <vector>
@@ -35,6 +36,7 @@ int PortNumberOf(const std::string& name)
 
 struct PortEntry
 {
+    bool console;
     int group;
     std::string prefix;
     long number;
@@ -60,11 +62,32 @@ bool HasUart(const std::string& sysEntry)
     return read && type != 0;
 }
 
+// The names of the ttys the kernel writes its console to ("tty0 ttyS0"), read anew each time:
+// the list changes only at boot, but reading it costs one small file.
+std::vector<std::string> ConsoleNames(const SerialDeviceRoots& roots)
+{
+    std::vector<std::string> names;
+    FILE* f = std::fopen(Join(Join(roots.sysClassTty, "console"), "active").c_str(), "re");
+    if (!f)
+        return names;
+    char name[64];
+    while (std::fscanf(f, "%63s", name) == 1)
+        names.emplace_back(name);
+    std::fclose(f);
+    return names;
+}
+
+bool Contains(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 // The serial ports present, in the order that numbers them COM1, COM2, ...: ttyS with a UART,
-// ttyUSB, ttyACM, then other drivers' ports. Virtual consoles and pseudo-terminals have no
-// device/driver link, so they never count.
+// ttyUSB, ttyACM, then other drivers' ports, and the system console after all of them. Virtual
+// consoles and pseudo-terminals have no device/driver link, so they never count.
 std::vector<std::string> SerialPortsPresent(const SerialDeviceRoots& roots)
 {
+    const std::vector<std::string> consoles = ConsoleNames(roots);
     std::vector<PortEntry> ports;
     DIR* dir = ::opendir(roots.sysClassTty.c_str());
     if (!dir)
@@ -91,14 +114,14 @@ std::vector<std::string> SerialPortsPresent(const SerialDeviceRoots& roots)
         else if (PathExists(Join(Join(sysEntry, "device"), "driver")))
             group = 3;
         if (group >= 0)
-            ports.push_back({group, prefix, number, name});
+            ports.push_back({Contains(consoles, name), group, prefix, number, name});
     }
     ::closedir(dir);
     std::sort(ports.begin(), ports.end(),
               [](const PortEntry& a, const PortEntry& b)
               {
-                  return std::tie(a.group, a.prefix, a.number, a.name) <
-                         std::tie(b.group, b.prefix, b.number, b.name);
+                  return std::tie(a.console, a.group, a.prefix, a.number, a.name) <
+                         std::tie(b.console, b.group, b.prefix, b.number, b.name);
               });
     std::vector<std::string> names;
     for (const PortEntry& p : ports)
@@ -122,4 +145,15 @@ std::string ResolvePortName(const std::string& name, const SerialDeviceRoots& ro
     const std::vector<std::string> ports = SerialPortsPresent(roots);
     return static_cast<std::size_t>(n) <= ports.size() ? Join(roots.dev, ports[n - 1])
                                                        : std::string();
+}
+
+bool IsSystemConsole(const std::string& path, const SerialDeviceRoots& roots)
+{
+    if (path.empty())
+        return false;
+    // A link (such as /dev/COM1) counts as the device it leads to.
+    std::error_code unresolved;
+    const std::filesystem::path device = std::filesystem::canonical(path, unresolved);
+    const std::filesystem::path named = unresolved ? std::filesystem::path(path) : device;
+    return Contains(ConsoleNames(roots), named.filename().string());
 }

@@ -37,12 +37,18 @@ TEST(LineSettingsTest, EveryTableEntryMapsToItsCodeAndTheDefaultsTo115200With8N1
     MapLineSettings(LineChoices{}, &d);
     EXPECT_EQ(d.DCBlength, 28u);
     EXPECT_EQ(d.BaudRate, 115200u);
-    EXPECT_EQ(d.ByteSize * 100 + d.StopBits * 10 + d.Parity, 800);
-    EXPECT_EQ(d.fDtrControl * 10 + d.fRtsControl, 11u);
+    EXPECT_EQ(d.ByteSize, 8);
+    EXPECT_EQ(d.StopBits, ONESTOPBIT);
+    EXPECT_EQ(d.Parity, NOPARITY);
+    EXPECT_EQ(d.fDtrControl, DTR_CONTROL_ENABLE);
+    EXPECT_EQ(d.fRtsControl, RTS_CONTROL_ENABLE);
     for (std::size_t i = 0; i < g_baudRates.size(); ++i)
     {
         const int n = static_cast<int>(i);
         const LineChoices c{n, n % 4, n % 3, n % 5, kFlowCustom, n % 2 == 1, n % 3 == 1};
+        SCOPED_TRACE(testing::Message() << g_baudRates[i] << " baud, " << 5 + n % 4
+                                        << " data bits, " << g_stopBitsNames[n % 3]
+                                        << " stop bits, " << g_parityNames[n % 5] << " parity");
         d = DeviceRecord();
         MapLineSettings(c, &d);
         EXPECT_EQ(d.BaudRate, g_baudRates[i]);
@@ -56,34 +62,42 @@ TEST(LineSettingsTest, EveryTableEntryMapsToItsCodeAndTheDefaultsTo115200With8N1
     }
     // A choice with nothing selected counts as its default.
     MapLineSettings({-1, 4, -1, 5, kFlowNone, true, true}, &d);
-    EXPECT_EQ(d.BaudRate + d.ByteSize + d.StopBits + d.Parity, 115200u + 8);
+    EXPECT_EQ(d.BaudRate, 115200u);
+    EXPECT_EQ(d.ByteSize, 8);
+    EXPECT_EQ(d.StopBits, ONESTOPBIT);
+    EXPECT_EQ(d.Parity, NOPARITY);
 }
 
 TEST(LineSettingsTest, FlowChoicesGiveRecordsTheDeviceLayerAccepts)
 {
     struct Row
     {
+        const char* name;
         int flow;
         bool rtsBox;
         unsigned cts, rts, xonXoff;
     } rows[] = {
-        {kFlowNone, true, 0, RTS_CONTROL_ENABLE, 0},
-        {kFlowNone, false, 0, RTS_CONTROL_DISABLE, 0},
-        {kFlowHardware, false, 1, RTS_CONTROL_HANDSHAKE, 0},
-        {kFlowSoftware, true, 0, RTS_CONTROL_ENABLE, 1},
-        {kFlowCustom, true, 1, RTS_CONTROL_HANDSHAKE, 0}, // as the device had it
+        {"None, RTS checked", kFlowNone, true, 0, RTS_CONTROL_ENABLE, 0},
+        {"None, RTS unchecked", kFlowNone, false, 0, RTS_CONTROL_DISABLE, 0},
+        {"Hardware, RTS unchecked", kFlowHardware, false, 1, RTS_CONTROL_HANDSHAKE, 0},
+        {"Software, RTS checked", kFlowSoftware, true, 0, RTS_CONTROL_ENABLE, 1},
+        {"Custom keeps the device's RTS/CTS", kFlowCustom, true, 1, RTS_CONTROL_HANDSHAKE, 0},
     };
     for (const Row& r : rows)
     {
+        SCOPED_TRACE(r.name);
         DCB d;
         d.fOutxCtsFlow = 1;
         d.fRtsControl = RTS_CONTROL_HANDSHAKE;
         d.fOutxDsrFlow = r.flow != kFlowCustom;
         MapLineSettings({7, 3, 0, 0, r.flow, true, r.rtsBox}, &d);
-        EXPECT_EQ(d.fOutxCtsFlow, r.cts) << r.flow;
-        EXPECT_EQ(d.fRtsControl, r.rts) << r.flow;
-        EXPECT_EQ(d.fOutX + d.fInX, 2 * r.xonXoff) << r.flow;
-        EXPECT_EQ(d.XonChar * 100 + d.XoffChar, r.xonXoff ? 0x11 * 100 + 0x13 : 0) << r.flow;
-        EXPECT_EQ(ValidateDcb(d), DeviceStatus::Ok) << r.flow;
+        EXPECT_EQ(d.fOutxCtsFlow, r.cts);
+        EXPECT_EQ(d.fOutxDsrFlow, 0u);
+        EXPECT_EQ(d.fRtsControl, r.rts);
+        EXPECT_EQ(d.fOutX, r.xonXoff);
+        EXPECT_EQ(d.fInX, r.xonXoff);
+        EXPECT_EQ(d.XonChar, r.xonXoff ? 0x11 : 0);
+        EXPECT_EQ(d.XoffChar, r.xonXoff ? 0x13 : 0);
+        EXPECT_EQ(ValidateDcb(d), DeviceStatus::Ok);
     }
 }

@@ -2,16 +2,20 @@
 
 #include "PtyFixture.h"
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 
 namespace fs = std::filesystem;
 
-TEST(PortNameTest, NumbersThePortsPresentInGroupAndNumberOrder)
+namespace
 {
-    TempTree tree;
+
+// Virtual consoles and the like, placeholder ttyS ports, then real ports out of order; ttyS0
+// and ttyS2 have a UART behind them.
+void AddPorts(const TempTree& tree)
+{
     const std::string sys = tree.Roots().sysClassTty + "/";
-    // Virtual consoles and the like, placeholder ttyS ports, then real ports out of order.
     for (const char* name : {"tty", "tty0", "tty1", "console", "ptmx"})
         fs::create_directories(sys + name);
     for (const char* name : {"ttyS1", "ttyS3", "ttyS2", "ttyS0", "ttyUSB10", "ttyUSB2", "ttyUSB0",
@@ -21,6 +25,14 @@ TEST(PortNameTest, NumbersThePortsPresentInGroupAndNumberOrder)
         fs::create_directory_symlink(sys, sys + name + "/device/driver");
         std::ofstream(sys + name + "/type") << (name[4] == '0' || name[4] == '2' ? "4\n" : "0\n");
     }
+}
+
+} // namespace
+
+TEST(PortNameTest, NumbersThePortsPresentInGroupAndNumberOrder)
+{
+    TempTree tree;
+    AddPorts(tree);
     const std::string dev = tree.Roots().dev + "/";
     const char* expected[] = {"ttyS0",    "ttyS2",   "ttyUSB0", "ttyUSB2",
                               "ttyUSB10", "ttyACM0", "rfcomm0", "ttyAMA0"};
@@ -35,4 +47,43 @@ TEST(PortNameTest, NumbersThePortsPresentInGroupAndNumberOrder)
     for (const char* name : {"COM0", "COM-1", "COM01", "COM", "COM1x", "com1", "COM99999999999"})
         EXPECT_EQ(ResolvePortName(name, tree.Roots()), "") << name;
     EXPECT_EQ(ResolvePortName("COM1", {tree.dir + "/dev", tree.dir + "/missing"}), "");
+}
+
+TEST(PortNameTest, TheSystemConsoleCountsAfterEveryOtherPortAndSaysSo)
+{
+    struct Row
+    {
+        const char* name;
+        const char* active; // the kernel's console list
+        std::array<const char*, 8> order;
+    } rows[] = {
+        {"serial console on the first UART, beside a virtual console",
+         "tty0 ttyS0\n",
+         {"ttyS2", "ttyUSB0", "ttyUSB2", "ttyUSB10", "ttyACM0", "rfcomm0", "ttyAMA0", "ttyS0"}},
+        {"serial console on a USB adapter",
+         "ttyUSB2\n",
+         {"ttyS0", "ttyS2", "ttyUSB0", "ttyUSB10", "ttyACM0", "rfcomm0", "ttyAMA0", "ttyUSB2"}},
+    };
+    for (const Row& r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        TempTree tree;
+        AddPorts(tree);
+        std::ofstream(tree.Roots().sysClassTty + "/console/active") << r.active;
+        const std::string dev = tree.Roots().dev + "/";
+        const CSerialPort port(tree.Roots());
+        for (int n = 1; n <= 8; ++n)
+        {
+            SCOPED_TRACE("COM" + std::to_string(n));
+            const std::string path = port.DescribePort(n);
+            EXPECT_EQ(path, dev + r.order[n - 1]);
+            EXPECT_EQ(port.IsSystemConsole(path), n == 8);
+        }
+
+        // A COMn link to the console still wins, and still says where it leads.
+        std::ofstream(dev + r.order[7]);
+        tree.Link("COM1", dev + r.order[7]);
+        EXPECT_EQ(port.DescribePort(1), dev + "COM1");
+        EXPECT_TRUE(port.IsSystemConsole(port.DescribePort(1)));
+    }
 }
