@@ -7,6 +7,7 @@
 #include "terminal/ControlIds.h"
 #include "terminal/PortChoice.h"
 #include "terminal/ReceiveView.h"
+#include "terminal/StatusPane.h"
 #include "terminal/TerminalLayout.h"
 #include "text/CommandLine.h"
 #include "text/HexCodec.h"
@@ -56,8 +57,7 @@ template <class T> T* As(QWidget* widget)
 {
     T* control = qobject_cast<T*>(widget);
     if (control == nullptr)
-        qFatal("control %s is not a %s",
-               widget ? qPrintable(widget->objectName()) : "(missing)",
+        qFatal("control %s is not a %s", widget ? qPrintable(widget->objectName()) : "(missing)",
                T::staticMetaObject.className());
     return control;
 }
@@ -179,14 +179,9 @@ void CTerminalDlg::CreateControls()
             break;
         }
         case ControlKind::StatusPane:
-        {
-            auto* pane = new QLabel(caption, this);
-            pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            pane->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-            pane->setIndent(3);
-            widget = pane;
+            // Named by what it shows; the table's name says what it is for.
+            widget = new CStatusPane(caption, QString::fromLatin1(control.accessibleName), this);
             break;
-        }
         case ControlKind::ListBox:
             m_ctrlCommands = new CCommandListBox(this);
             widget = m_ctrlCommands;
@@ -197,7 +192,8 @@ void CTerminalDlg::CreateControls()
             break;
         }
         widget->setObjectName(QString::fromLatin1(control.objectName));
-        widget->setAccessibleName(QString::fromLatin1(control.accessibleName));
+        if (control.kind != ControlKind::StatusPane)
+            widget->setAccessibleName(QString::fromLatin1(control.accessibleName));
         widget->setGeometry(place);
         if (!control.visible)
             widget->hide();
@@ -674,7 +670,7 @@ void CTerminalDlg::OnFrame()
 
 void CTerminalDlg::SetPortStatus(const QString& text, const QString& toolTip)
 {
-    auto* pane = As<QLabel>(GetDlgItem(IDC_STATUS_PORT));
+    auto* pane = As<CStatusPane>(GetDlgItem(IDC_STATUS_PORT));
     pane->setText(text);
     pane->setToolTip(toolTip);
 }
