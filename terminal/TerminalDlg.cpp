@@ -152,6 +152,9 @@ void CTerminalDlg::CreateControls()
         {
             auto* combo = control.id == IDC_PORT ? new CPortChoice(this) : new QComboBox(this);
             combo->setEditable(false);
+            // A drop-down list has no menu of its own but takes the request for one; this way
+            // the right button, the Menu key and Shift+F10 reach the window's menu.
+            combo->setContextMenuPolicy(Qt::NoContextMenu);
             // The template gives the opened list's height; the closed box takes one row.
             const int closed = units.ToPixelsY(kClosedComboHeight);
             combo->setMaxVisibleItems(std::max(1, (place.height() - closed) / listItemHeight));
@@ -291,6 +294,12 @@ int CTerminalDlg::OnInitDialog()
     m_aboutAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_A));
     m_aboutAction->setShortcutContext(Qt::WindowShortcut);
     addAction(m_aboutAction);
+    // One menu for the window's life: assistive technology keeps what it learnt of the entry
+    // for the menu it first saw it in, so a menu made anew at each opening lists a dead entry.
+    // A popup window, so not one of the window's controls.
+    m_contextMenu = std::make_unique<QMenu>();
+    m_contextMenu->addSeparator();
+    m_contextMenu->addAction(m_aboutAction);
 
     port->setFocus();
     return 1;
@@ -553,10 +562,7 @@ void CTerminalDlg::paintEvent(QPaintEvent* event)
 
 void CTerminalDlg::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu menu(this);
-    menu.addSeparator();
-    menu.addAction(m_aboutAction);
-    menu.exec(event->globalPos());
+    m_contextMenu->exec(event->globalPos());
 }
 
 void CTerminalDlg::keyPressEvent(QKeyEvent* event)

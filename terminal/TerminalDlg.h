@@ -26,7 +26,8 @@
 // Keys: Enter in the Input field sends like "Send chars"; a focused push button takes Enter as
 // its click; Enter anywhere else does nothing. Escape and the close box end the window at once.
 // Alt+A opens the About box; Shift+F10 acts like the Menu key (the focused control's context
-// menu, or the window's).
+// menu, or the window's where it has none: every control but the Input field and the receive
+// view).
 #pragma once
 
 #include "commands/CommandFile.h"
@@ -42,9 +43,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <thread>
 
 class QAction;
+class QMenu;
 class CCommandListBox;
 class CReceiveView;
 
@@ -134,6 +137,7 @@ class CTerminalDlg : public QDialog
     LinkState m_shownLinkState = LinkState::Closed;
 
     FileChooser m_chooseCommandFile;
-    QAction* m_aboutAction = nullptr; // the context menu's About entry, owned by the window
+    QAction* m_aboutAction = nullptr;     // the context menu's About entry, owned by the window
+    std::unique_ptr<QMenu> m_contextMenu; // the window's menu
     QFont m_bannerFont;
 };
