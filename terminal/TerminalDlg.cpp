@@ -343,8 +343,7 @@ void CTerminalDlg::OnOpenPort()
     StopWorker();
     if (m_port.Open(n))
     {
-        GetDlgItem(IDC_OPEN_PORT)->setEnabled(false);
-        GetDlgItem(IDC_CLOSE_PORT)->setEnabled(true);
+        EnableInsteadOf(IDC_CLOSE_PORT, IDC_OPEN_PORT);
         SetPortStatus(QString::asprintf("COM%d open success", n));
         ApplyLineSettings();
         m_port.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
@@ -364,8 +363,7 @@ void CTerminalDlg::OnClosePort()
         return;
     if (m_port.Close())
     {
-        GetDlgItem(IDC_OPEN_PORT)->setEnabled(true);
-        GetDlgItem(IDC_CLOSE_PORT)->setEnabled(false);
+        EnableInsteadOf(IDC_OPEN_PORT, IDC_CLOSE_PORT);
         SetPortStatus(QStringLiteral("COM close"));
         // Closing woke the worker's read; it ends within one pass.
         StopWorker();
@@ -672,6 +670,19 @@ void CTerminalDlg::OnFrame()
     // still running and posted nothing: look once more.
     if (m_viewStale && !m_frameClockRunning.exchange(true))
         StartFrames();
+}
+
+// "Open port" and "Close port" take turns, each disabled by its own click. Left to Qt, the
+// focus would go on from the disabled button to the next control, "Clear window", where the
+// user's next Enter or Space would empty the receive log; the counterpart takes it instead.
+void CTerminalDlg::EnableInsteadOf(int enableId, int disableId)
+{
+    QWidget* enable = GetDlgItem(enableId);
+    QWidget* disable = GetDlgItem(disableId);
+    enable->setEnabled(true);
+    if (focusWidget() == disable)
+        enable->setFocus(Qt::OtherFocusReason);
+    disable->setEnabled(false);
 }
 
 void CTerminalDlg::SetPortStatus(const QString& text, const QString& toolTip)

@@ -27,7 +27,8 @@
 // its click; Enter anywhere else does nothing. Escape and the close box end the window at once.
 // Alt+A opens the About box; Shift+F10 acts like the Menu key (the focused control's context
 // menu, or the window's where it has none: every control but the Input field and the receive
-// view).
+// view). Pressing "Open port" or "Close port" hands the focus to the other button, which its
+// own click enabled, never on to "Clear window".
 #pragma once
 
 #include "commands/CommandFile.h"
@@ -115,6 +116,7 @@ class CTerminalDlg : public QDialog
     void OnFrame();
     void WatchLink();
 
+    void EnableInsteadOf(int enableId, int disableId);
     void SetPortStatus(const QString& text, const QString& toolTip = QString());
     void RefreshPortToolTips();
     void PauseWithoutUserInput(int milliseconds);

@@ -462,6 +462,34 @@ TEST_F(TerminalWindow, ClosePortStopsTheWorkerAndReleasesThePort)
     EXPECT_TRUE(Shows("0102"));
 }
 
+// Each port button, pressed from the keyboard, hands the focus to the other, so the next key
+// acts on the port again and never reaches "Clear window", which would empty the log.
+TEST_F(TerminalWindow, PortButtonsPressedFromTheKeyboardHandTheFocusToEachOther)
+{
+    QApplication::setActiveWindow(m_dlg.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
+    QWidget* clear = m_dlg->GetDlgItem(IDC_CLEAR);
+    bool clearFocused = false;
+    QObject scope;
+    QObject::connect(qApp, &QApplication::focusChanged, &scope,
+                     [&](QWidget*, QWidget* now) { clearFocused |= now == clear; });
+    m_dlg->GetDlgItem(IDC_OPEN_PORT)->setFocus();
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
+    EXPECT_EQ(QApplication::focusWidget(), m_dlg->GetDlgItem(IDC_CLOSE_PORT));
+    ASSERT_TRUE(m_com1->Send(Bytes{0x01, 0xAB}));
+    ASSERT_TRUE(Shows("01AB"));
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM close");
+    EXPECT_EQ(QApplication::focusWidget(), m_dlg->GetDlgItem(IDC_OPEN_PORT));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
+    EXPECT_EQ(LogText(), "01AB");
+    EXPECT_FALSE(clearFocused);
+}
+
 TEST_F(TerminalWindow, LineSettingChangesReachTheDevice)
 {
     Choice(IDC_BAUDRATE)->setCurrentText("4800"); // while closed: shown, applied at the open
