@@ -33,7 +33,7 @@ GLib = None
 
 
 class NoDisplay(Exception):
-    pass
+    """No display server can start here: the test is skipped, not failed."""
 
 
 def read_line(stream, process, what):
@@ -43,10 +43,10 @@ def read_line(stream, process, what):
     while not line.endswith(b"\n"):
         remaining = deadline - time.monotonic()
         if remaining <= 0 or not select.select([stream], [], [], remaining)[0]:
-            raise NoDisplay(f"{what} said nothing within {DEADLINE:.0f} s")
+            raise RuntimeError(f"{what} said nothing within {DEADLINE:.0f} s")
         chunk = os.read(stream, 256)
         if not chunk:
-            raise NoDisplay(f"{what} ended with status {process.wait()}")
+            raise RuntimeError(f"{what} ended with status {process.wait()}")
         line += chunk
     return line.decode().strip()
 
@@ -83,11 +83,13 @@ class Session:
         runtime.mkdir(mode=0o700)
         self.env["XDG_RUNTIME_DIR"] = str(runtime)
 
-    def start_reporting(self, argv, what):
-        """Starts argv with a pipe on which it reports one line; returns that line."""
+    def start_reporting(self, argv, what, failure=RuntimeError):
+        """Starts argv with a pipe on which it reports one line; returns that line. A start
+        that fails raises `failure`."""
         reader, writer = os.pipe()
+        log_path = pathlib.Path(self.directory.name) / f"{what}.log"
         try:
-            with open(pathlib.Path(self.directory.name) / f"{what}.log", "wb") as log:
+            with open(log_path, "wb") as log:
                 process = subprocess.Popen(
                     [*argv, str(writer)],
                     pass_fds=(writer,),
@@ -97,12 +99,15 @@ class Session:
                     stderr=log,
                 )
         except OSError as error:
-            raise NoDisplay(f"{what} cannot start: {error.strerror}")
+            raise failure(f"{what} cannot start: {error.strerror}")
         finally:
             os.close(writer)
         self.processes.append(process)
         try:
             return read_line(reader, process, what)
+        except RuntimeError as error:
+            said = log_path.read_text(errors="replace").strip().splitlines()
+            raise failure(f"{error}" + (f": {said[-1]}" if said else ""))
         finally:
             os.close(reader)
 
@@ -110,7 +115,9 @@ class Session:
         if shutil.which("Xvfb") is None:
             raise NoDisplay("there is no Xvfb (scripts/deps installs it)")
         display = self.start_reporting(
-            ["Xvfb", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-displayfd"], "Xvfb"
+            ["Xvfb", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-displayfd"],
+            "Xvfb",
+            NoDisplay,
         )
         self.env["DISPLAY"] = ":" + display
         # Services the bus starts (the accessibility bus, its registry, which types keys on
@@ -131,12 +138,13 @@ class Session:
 
         # What a screen reader does when it starts; toolkits then switch their bridge on.
         bus = Gio.bus_get_sync(Gio.BusType.SESSION, None)
+        enabled = ("org.a11y.Status", "ScreenReaderEnabled", GLib.Variant("b", True))
         bus.call_sync(
             "org.a11y.Bus",
             "/org/a11y/bus",
             "org.freedesktop.DBus.Properties",
             "Set",
-            GLib.Variant("(ssv)", ("org.a11y.Status", "ScreenReaderEnabled", GLib.Variant("b", True))),
+            GLib.Variant("(ssv)", enabled),
             None,
             Gio.DBusCallFlags.NONE,
             int(DEADLINE * 1000),
@@ -199,6 +207,13 @@ class Vorlanti:
         (self.tree / "sys" / "class" / "tty").mkdir(parents=True, exist_ok=True)
         self.log = pathlib.Path(session.directory.name) / "vorlanti.log"
         env = dict(session.env, QT_QPA_PLATFORM="xcb", VORLANTI_DEVICE_TREE=str(self.tree))
+        if "ASAN_OPTIONS" in env:
+            # The X keyboard library hands strndup names that are not NUL-terminated, as it
+            # may; AddressSanitizer's strict string check would stop the program as it starts.
+            env["ASAN_OPTIONS"] += ":strict_string_checks=0"
+            # Whole allocation stacks, through Qt's libraries too, so that the leak suppression
+            # of Qt's accessibility bridge (tests/lsan.supp) finds its frame.
+            env["LSAN_OPTIONS"] = env.get("LSAN_OPTIONS", "") + ":fast_unwind_on_malloc=0"
         with open(self.log, "wb") as log:
             self.process = subprocess.Popen(
                 [PROGRAM], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT
@@ -253,7 +268,6 @@ class Vorlanti:
         """Ends the program with Escape, as a user would, and then the demo device."""
         try:
             if self.process.poll() is None:
-                self.window.get_child_at_index(0)  # the window is still there to take the key
                 key(Keys.ESCAPE)
                 self.process.wait(timeout=DEADLINE)
             return self.process.returncode
@@ -307,7 +321,9 @@ class ScreenReaderTest(unittest.TestCase):
     def tearDown(self):
         status = self.program.end()
         self.events.close()
-        self.assertEqual(status, 0, "Vorlanti did not end cleanly on Escape")
+        if status != 0:
+            self.fail(f"Vorlanti ended with status {status} on Escape:\n"
+                      + self.program.log.read_text(errors="replace")[-6000:])
 
     def focused(self, control):
         return pump_until(lambda: "focused" in states(control), f"{control.get_name()} focused")
@@ -330,7 +346,8 @@ class ScreenReaderTest(unittest.TestCase):
         for label, (current, count) in choices.items():
             with self.subTest(choice=label):
                 choice = p.labelled(label)
-                self.assertEqual((choice.get_role_name(), choice.get_name()), ("combo box", current))
+                self.assertEqual((choice.get_role_name(), choice.get_name()),
+                                 ("combo box", current))
                 self.assertEqual(children(choice)[0].get_child_count(), count)
                 self.assertLessEqual({"enabled", "focusable", "expandable"}, states(choice))
         self.assertIn("focused", states(p.labelled("Port")))
@@ -371,7 +388,7 @@ class ScreenReaderTest(unittest.TestCase):
         self.focused(open_port)
         key(Keys.SPACE)
         pump_until(lambda: pane.get_name() == "COM1 open fail", "COM1 open fail")
-        self.assertEqual(pane.get_description(), "COM1: no such device")
+        self.assertIn("no such device", pane.get_description())
         pump_until(lambda: self.events.about(pane, "object:property-change:accessible-name"),
                    "the pane's new text announced")
         pump_until(lambda: self.events.about(pane, "object:property-change:accessible-description"),
@@ -412,7 +429,8 @@ class ScreenReaderTest(unittest.TestCase):
                 self.tab_to(choice)
                 menu = self.open_menu(opener)
                 entries = [(c.get_role_name(), c.get_name()) for c in children(menu)]
-                self.assertEqual(entries, [("separator", ""), ("menu item", "关于 Vorlanti(A)...")])
+                self.assertEqual(entries,
+                                 [("separator", ""), ("menu item", "关于 Vorlanti(A)...")])
                 self.assertIn("enabled", states(children(menu)[1]))
                 # Chosen from the keyboard: through the bus, the choice would not return
                 # before the modal About box has closed.
@@ -467,18 +485,19 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     PROGRAM = sys.argv.pop(1)
+    # Ended from outside (a time-out), the run still ends what it started.
+    signal.signal(signal.SIGTERM, lambda signum, frame: sys.exit(128 + signum))
     SESSION = Session()
     try:
-        SESSION.start()
-    except NoDisplay as reason:
-        SESSION.stop()
-        print(f"skipped: no display server can start here: {reason}")
-        return SKIPPED
-    try:
+        try:
+            SESSION.start()
+        except NoDisplay as reason:
+            print(f"skipped: no display server can start here: {reason}")
+            return SKIPPED
         result = unittest.main(exit=False, verbosity=2).result
+        return 0 if result.wasSuccessful() else 1
     finally:
         SESSION.stop()
-    return 0 if result.wasSuccessful() else 1
 
 
 if __name__ == "__main__":
