@@ -8,6 +8,7 @@
 #include "terminal/InputField.h"
 #include "terminal/PortChoice.h"
 #include "terminal/ReceiveView.h"
+#include "terminal/StatusPane.h"
 #include "terminal/TerminalLayout.h"
 #include "text/CommandLine.h"
 #include "text/HexCodec.h"
@@ -149,6 +150,9 @@ void CTerminalDlg::CreateControls()
         {
             auto* combo = control.id == IDC_PORT ? new CPortChoice(this) : new QComboBox(this);
             combo->setEditable(false);
+            // A drop-down list has no menu of its own but takes the request for one; this way
+            // the right button, the Menu key and Shift+F10 reach the window's menu.
+            combo->setContextMenuPolicy(Qt::NoContextMenu);
             // The template gives the opened list's height; the closed box takes one row.
             const int closed = units.ToPixelsY(kClosedComboHeight);
             combo->setMaxVisibleItems(std::max(1, (place.height() - closed) / listItemHeight));
@@ -175,14 +179,9 @@ void CTerminalDlg::CreateControls()
             break;
         }
         case ControlKind::StatusPane:
-        {
-            auto* pane = new QLabel(caption, this);
-            pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-            pane->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-            pane->setIndent(3);
-            widget = pane;
+            // Named by what it shows; the table's name says what it is for.
+            widget = new CStatusPane(caption, QString::fromLatin1(control.accessibleName), this);
             break;
-        }
         case ControlKind::ListBox:
             m_ctrlCommands = new CCommandListBox(this);
             widget = m_ctrlCommands;
@@ -193,7 +192,8 @@ void CTerminalDlg::CreateControls()
             break;
         }
         widget->setObjectName(QString::fromLatin1(control.objectName));
-        widget->setAccessibleName(QString::fromLatin1(control.accessibleName));
+        if (control.kind != ControlKind::StatusPane)
+            widget->setAccessibleName(QString::fromLatin1(control.accessibleName));
         widget->setGeometry(place);
         if (!control.visible)
             widget->hide();
@@ -291,6 +291,12 @@ int CTerminalDlg::OnInitDialog()
     m_aboutAction->setShortcut(QKeySequence(Qt::ALT | Qt::Key_A));
     m_aboutAction->setShortcutContext(Qt::WindowShortcut);
     addAction(m_aboutAction);
+    // One menu for the window's life: assistive technology keeps what it learnt of the entry
+    // for the menu it first saw it in, so a menu made anew at each opening lists a dead entry.
+    // A popup window, so not one of the window's controls.
+    m_contextMenu = std::make_unique<QMenu>();
+    m_contextMenu->addSeparator();
+    m_contextMenu->addAction(m_aboutAction);
 
     port->setFocus();
     return 1;
@@ -334,8 +340,7 @@ void CTerminalDlg::OnOpenPort()
     StopWorker();
     if (m_port.Open(n))
     {
-        GetDlgItem(IDC_OPEN_PORT)->setEnabled(false);
-        GetDlgItem(IDC_CLOSE_PORT)->setEnabled(true);
+        EnableInsteadOf(IDC_CLOSE_PORT, IDC_OPEN_PORT);
         SetPortStatus(QString::asprintf("COM%d open success", n));
         ApplyLineSettings();
         m_port.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
@@ -355,8 +360,7 @@ void CTerminalDlg::OnClosePort()
         return;
     if (m_port.Close())
     {
-        GetDlgItem(IDC_OPEN_PORT)->setEnabled(true);
-        GetDlgItem(IDC_CLOSE_PORT)->setEnabled(false);
+        EnableInsteadOf(IDC_OPEN_PORT, IDC_CLOSE_PORT);
         SetPortStatus(QStringLiteral("COM close"));
         // Closing woke the worker's read; it ends within one pass.
         StopWorker();
@@ -557,10 +561,7 @@ void CTerminalDlg::paintEvent(QPaintEvent* event)
 
 void CTerminalDlg::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu menu(this);
-    menu.addSeparator();
-    menu.addAction(m_aboutAction);
-    menu.exec(event->globalPos());
+    m_contextMenu->exec(event->globalPos());
 }
 
 void CTerminalDlg::keyPressEvent(QKeyEvent* event)
@@ -672,9 +673,22 @@ void CTerminalDlg::OnFrame()
         StartFrames();
 }
 
+// "Open port" and "Close port" take turns, each disabled by its own click. Left to Qt, the
+// focus would go on from the disabled button to the next control, "Clear window", where the
+// user's next Enter or Space would empty the receive log; the counterpart takes it instead.
+void CTerminalDlg::EnableInsteadOf(int enableId, int disableId)
+{
+    QWidget* enable = GetDlgItem(enableId);
+    QWidget* disable = GetDlgItem(disableId);
+    enable->setEnabled(true);
+    if (focusWidget() == disable)
+        enable->setFocus(Qt::OtherFocusReason);
+    disable->setEnabled(false);
+}
+
 void CTerminalDlg::SetPortStatus(const QString& text, const QString& toolTip)
 {
-    auto* pane = As<QLabel>(GetDlgItem(IDC_STATUS_PORT));
+    auto* pane = As<CStatusPane>(GetDlgItem(IDC_STATUS_PORT));
     pane->setText(text);
     pane->setToolTip(toolTip);
 }

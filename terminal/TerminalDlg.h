@@ -28,7 +28,9 @@
 // Keys: Enter in the Input field sends like "Send chars"; a focused push button takes Enter as
 // its click; Enter anywhere else does nothing. Escape and the close box end the window at once.
 // Alt+A opens the About box; Shift+F10 acts like the Menu key (the focused control's context
-// menu, or the window's).
+// menu, or the window's where it has none: every control but the Input field and the receive
+// view). Pressing "Open port" or "Close port" hands the focus to the other button, which its
+// own click enabled, never on to "Clear window".
 #pragma once
 
 #include "commands/CommandFile.h"
@@ -44,9 +46,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <thread>
 
 class QAction;
+class QMenu;
 class CCommandListBox;
 class CReceiveView;
 
@@ -114,6 +118,7 @@ class CTerminalDlg : public QDialog
     void OnFrame();
     void WatchLink();
 
+    void EnableInsteadOf(int enableId, int disableId);
     void SetPortStatus(const QString& text, const QString& toolTip = QString());
     void RefreshPortToolTips();
     void PauseWithoutUserInput(int milliseconds);
@@ -136,6 +141,7 @@ class CTerminalDlg : public QDialog
     LinkState m_shownLinkState = LinkState::Closed;
 
     FileChooser m_chooseCommandFile;
-    QAction* m_aboutAction = nullptr; // the context menu's About entry, owned by the window
+    QAction* m_aboutAction = nullptr;     // the context menu's About entry, owned by the window
+    std::unique_ptr<QMenu> m_contextMenu; // the window's menu
     QFont m_bannerFont;
 };

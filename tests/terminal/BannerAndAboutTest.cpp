@@ -11,6 +11,7 @@
 #include "terminal/TerminalDlg.h"
 #include "terminal/TerminalLayout.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QImage>
 #include <QLabel>
@@ -81,6 +82,10 @@ class BannerAndAbout : public ::testing::Test
         EXPECT_TRUE(actions[actions.size() - 2]->isSeparator());
         EXPECT_EQ(about->text(), QStringLiteral("关于 Vorlanti(&A)..."));
         EXPECT_EQ(about->data().toInt(), 16);
+        // Assistive technology reads the entry as part of the menu shown now.
+        QAccessibleInterface* entry = QAccessible::queryAccessibleInterface(menu)->child(1);
+        QAccessibleInterface* shownIn = entry != nullptr ? entry->parent() : nullptr;
+        EXPECT_TRUE(shownIn != nullptr && shownIn->object() == menu);
         QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier,
                           menu->actionGeometry(about).center());
     }
@@ -172,16 +177,21 @@ TEST_F(BannerAndAbout, TheAboutBoxIsReachableFromTheKeyboard)
     EXPECT_TRUE(aboutShown);
     EXPECT_TRUE(input->Text().isEmpty());
 
-    // Shift+F10 is the Menu key: on a push button, which has no menu, the window's.
-    QWidget* button = m_dlg->GetDlgItem(IDC_OPEN_PORT);
-    button->setFocus();
-    aboutShown = false;
-    WhileRunning([&] { QTest::keyClick(button, Qt::Key_F10, Qt::ShiftModifier); },
-                 [&](QWidget* top)
-                 {
-                     if (!(aboutShown = CloseAbout(top)))
-                         ChooseAbout(top);
-                 });
-    EXPECT_TRUE(aboutShown);
+    // Shift+F10 is the Menu key: on a control with no menu of its own, the window's, on every
+    // opening.
+    for (const int id : {IDC_OPEN_PORT, IDC_PORT, IDC_BAUDRATE, IDC_FLOW, IDC_DTR, IDC_COMMANDS})
+    {
+        QWidget* control = m_dlg->GetDlgItem(id);
+        SCOPED_TRACE(control->objectName().toStdString());
+        control->setFocus();
+        aboutShown = false;
+        WhileRunning([&] { QTest::keyClick(control, Qt::Key_F10, Qt::ShiftModifier); },
+                     [&](QWidget* top)
+                     {
+                         if (!(aboutShown = CloseAbout(top)))
+                             ChooseAbout(top);
+                     });
+        EXPECT_TRUE(aboutShown);
+    }
 }
 } // namespace

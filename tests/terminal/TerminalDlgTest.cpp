@@ -7,9 +7,11 @@
 #include "terminal/ControlIds.h"
 #include "terminal/InputField.h"
 #include "terminal/ReceiveView.h"
+#include "terminal/StatusPane.h"
 #include "terminal/TerminalLayout.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -139,7 +141,12 @@ TEST_F(TerminalWindow, LaysOutTheTemplateReadablyAndAccessibly)
     for (QWidget* a : controls)
     {
         SCOPED_TRACE(a->objectName().toStdString());
-        EXPECT_FALSE(a->accessibleName().isEmpty());
+        // A status pane is named by the text it shows and described by what it is for.
+        if (qobject_cast<CStatusPane*>(a) != nullptr)
+            EXPECT_FALSE(
+                QAccessible::queryAccessibleInterface(a)->text(QAccessible::Description).isEmpty());
+        else
+            EXPECT_FALSE(a->accessibleName().isEmpty());
         EXPECT_TRUE(m_dlg->rect().contains(a->geometry()));
         if (qobject_cast<QAbstractButton*>(a) != nullptr || qobject_cast<QLabel*>(a) != nullptr)
         {
@@ -520,6 +527,34 @@ TEST_F(TerminalWindow, ClosePortStopsTheWorkerAndReleasesThePort)
     Open();
     ASSERT_TRUE(m_com1->Send(Bytes{0x02}));
     EXPECT_TRUE(Shows("0102"));
+}
+
+// Each port button, pressed from the keyboard, hands the focus to the other, so the next key
+// acts on the port again and never reaches "Clear window", which would empty the log.
+TEST_F(TerminalWindow, PortButtonsPressedFromTheKeyboardHandTheFocusToEachOther)
+{
+    QApplication::setActiveWindow(m_dlg.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_dlg.get()));
+    QWidget* clear = m_dlg->GetDlgItem(IDC_CLEAR);
+    bool clearFocused = false;
+    QObject scope;
+    QObject::connect(qApp, &QApplication::focusChanged, &scope,
+                     [&](QWidget*, QWidget* now) { clearFocused |= now == clear; });
+    m_dlg->GetDlgItem(IDC_OPEN_PORT)->setFocus();
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    ASSERT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
+    EXPECT_EQ(QApplication::focusWidget(), m_dlg->GetDlgItem(IDC_CLOSE_PORT));
+    ASSERT_TRUE(m_com1->Send(Bytes{0x01, 0xAB}));
+    ASSERT_TRUE(Shows("01AB"));
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM close");
+    EXPECT_EQ(QApplication::focusWidget(), m_dlg->GetDlgItem(IDC_OPEN_PORT));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
+    EXPECT_EQ(LogText(), "01AB");
+    EXPECT_FALSE(clearFocused);
 }
 
 TEST_F(TerminalWindow, LineSettingChangesReachTheDevice)
