@@ -113,30 +113,36 @@ QModelIndexList CCommandListModel::match(const QModelIndex& start, int role, con
     return row < 0 ? QModelIndexList() : QModelIndexList{index(row)};
 }
 
-// The first row in [firstRow, endRow) whose line starts with `folded`, or -1.
+// The first row in [firstRow, endRow) whose line starts with `folded`, or -1. Walks the line
+// ends directly: this runs over every row when nothing matches.
 int CCommandListModel::StartsWith(int firstRow, int endRow, const QString& folded) const
 {
     const std::array<char16_t, 256>& fold = FoldedBytes();
-    const auto matches = [&](std::string_view line)
-    {
-        if (line.size() < static_cast<std::size_t>(folded.size()))
-            return false;
-        for (qsizetype i = 0; i < folded.size(); ++i)
-            if (fold[static_cast<unsigned char>(line[static_cast<std::size_t>(i)])] !=
-                folded[i].unicode())
-                return false;
-        return true;
-    };
+    const auto length = static_cast<std::uint32_t>(folded.size());
     int row = firstRow;
     while (row < endRow)
     {
         const std::size_t block = BlockOf(row);
-        const CCommandLines& lines = m_blocks[block];
+        const char* text = m_blocks[block].text.data();
+        const std::uint32_t* ends = m_blocks[block].ends.data();
         const int first = m_firstRows[block];
-        const int blockEnd = std::min(endRow, first + static_cast<int>(lines.Count()));
+        const int blockEnd =
+            std::min(endRow, first + static_cast<int>(m_blocks[block].ends.size()));
+        std::uint32_t begin = row == first ? 0 : ends[row - first - 1];
         for (; row < blockEnd; ++row)
-            if (matches(lines.Line(static_cast<std::size_t>(row - first))))
-                return row;
+        {
+            const std::uint32_t end = ends[row - first];
+            if (end - begin >= length)
+            {
+                std::uint32_t i = 0;
+                while (i < length &&
+                       fold[static_cast<unsigned char>(text[begin + i])] == folded[i].unicode())
+                    ++i;
+                if (i == length)
+                    return row;
+            }
+            begin = end;
+        }
     }
     return -1;
 }

@@ -225,3 +225,34 @@ TEST_F(CommandListBoxTest, RowsAreEighteenPixelsWhateverTheFont)
 }
 
 } // namespace
+
+// Typing in the list goes to the next command after the current one that starts with the typed
+// text, ignoring case, and round again; the bytes are compared as Latin-1 characters.
+TEST(CommandListBoxSearch, TypingGoesToTheNextCommandThatStartsWithIt)
+{
+    const struct
+    {
+        const char* name;
+        QByteArrayList commands;
+        int current;
+        QString typed;
+        int expected;
+    } rows[] = {
+        {"either case", {"A1", "b2", "B3"}, -1, "B", 1},
+        {"after the current row", {"b1", "A2", "b3"}, 0, "b", 2},
+        {"round again", {"b1", "A2", "C3"}, 0, "b", 0},
+        {"Latin-1 letters", {"\xE4x", "\xC4y"}, -1, QStringLiteral("\u00C4Y"), 1},
+        {"no match", {"A1", "b2"}, 1, "z", 1},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        CCommandListBox list;
+        for (const QByteArray& command : row.commands)
+            list.AddCommand(command);
+        if (row.current >= 0)
+            list.setCurrentIndex(list.model()->index(row.current, 0));
+        list.keyboardSearch(row.typed);
+        EXPECT_EQ(list.currentIndex().row(), row.expected);
+    }
+}
