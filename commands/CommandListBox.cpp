@@ -139,6 +139,14 @@ void CCommandListBox::updateGeometries()
     QAbstractItemView::updateGeometries();
 }
 
+void CCommandListBox::rowsInserted(const QModelIndex& parent, int start, int end)
+{
+    QListView::rowsInserted(parent, start, end);
+    // Counting rows costs nothing, so the scroll bar takes new rows at once rather than at the
+    // next layout: a scrollTo right after an append reaches them.
+    updateGeometries();
+}
+
 void CCommandListBox::scrollContentsBy(int, int)
 {
     // The bar moved by rows, not pixels: every row shown changes.

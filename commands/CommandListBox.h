@@ -72,6 +72,7 @@ class CCommandListBox : public QListView
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void selectionChanged(const QItemSelection& selected,
                           const QItemSelection& deselected) override;
+    void rowsInserted(const QModelIndex& parent, int start, int end) override;
 
   private:
     int TopRow() const;
