@@ -36,6 +36,7 @@ namespace
 #endif
 #endif
 
+#ifndef COMMANDS_SANITIZED
 // The most memory this process has had resident since the last ResetPeakResident, in bytes.
 std::int64_t PeakResidentBytes()
 {
@@ -47,6 +48,7 @@ std::int64_t PeakResidentBytes()
             break;
     return kilobytes * 1024;
 }
+#endif
 
 void ResetPeakResident()
 {
