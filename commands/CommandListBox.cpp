@@ -31,7 +31,6 @@ CCommandListBox::CCommandListBox(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setModel(m_commands);
 }
 
@@ -123,6 +122,7 @@ void CCommandListBox::scrollTo(const QModelIndex& index, ScrollHint hint)
     verticalScrollBar()->setValue(top); // the bar keeps it inside its range
 }
 
+// Places need only the row count: QListView's per-row layout is skipped.
 void CCommandListBox::doItemsLayout()
 {
     QAbstractItemView::doItemsLayout();
