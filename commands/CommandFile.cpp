@@ -44,10 +44,12 @@ class CFileDescriptor
 };
 
 // Reads the whole file into `data`. Returns 0 on success, otherwise an errno value; EFBIG
-// when it holds more than `cap` bytes. The size from fstat is only a hint for the first
-// allocation: the file may change while it is read, so the loop runs until end of file and
-// stops as soon as it has seen one byte past the cap.
-int ReadWhole(int fd, std::uint64_t sizeHint, std::uint64_t cap, std::string& data)
+// when it holds more than `cap` bytes, ECANCELED when `abandoned` was set between two reads.
+// The size from fstat is only a hint for the first allocation: the file may change while it
+// is read, so the loop runs until end of file and stops as soon as it has seen one byte past
+// the cap.
+int ReadWhole(int fd, std::uint64_t sizeHint, std::uint64_t cap, const std::atomic<bool>& abandoned,
+              std::string& data)
 {
     std::size_t used = 0;
     // One spare byte, so that a file read to its expected size still gets the read that
@@ -61,7 +63,10 @@ int ReadWhole(int fd, std::uint64_t sizeHint, std::uint64_t cap, std::string& da
                 return EFBIG;
             data.resize(static_cast<std::size_t>(std::min<std::uint64_t>(cap + 1, used * 2)));
         }
-        const ssize_t got = ::read(fd, data.data() + used, data.size() - used);
+        if (abandoned)
+            return ECANCELED;
+        const ssize_t got =
+            ::read(fd, data.data() + used, std::min(data.size() - used, CCommandFile::kChunkBytes));
         if (got == 0)
             break;
         if (got < 0)
@@ -78,47 +83,63 @@ int ReadWhole(int fd, std::uint64_t sizeHint, std::uint64_t cap, std::string& da
     return 0;
 }
 
-} // namespace
-
-std::string_view CCommandLines::Line(std::size_t index) const
-{
-    const std::uint32_t begin = index == 0 ? 0 : ends[index - 1];
-    return std::string_view(text).substr(begin, ends[index] - begin);
-}
-
-bool SplitCommandLines(std::string&& data, CCommandLines& lines)
+// SplitCommandLines, except that it gives up, with false and `lines` empty, once `abandoned` is
+// set: it looks before each piece of CCommandFile::kChunkBytes.
+bool SplitLines(std::string&& data, CCommandLines& lines, const std::atomic<bool>& abandoned)
 {
     lines.text.clear();
     lines.ends.clear();
     if (data.size() > std::numeric_limits<std::uint32_t>::max())
         return false;
+    const auto pieces = [&](auto&& take)
+    {
+        for (std::size_t begin = 0; begin < data.size(); begin += CCommandFile::kChunkBytes)
+        {
+            if (abandoned)
+                return false;
+            const std::size_t end = std::min(data.size(), begin + CCommandFile::kChunkBytes);
+            for (std::size_t i = begin; i < end; ++i)
+                take(i);
+        }
+        return true;
+    };
 
     // Count first so that `ends` is allocated once at its final size.
     std::size_t count = 0;
     bool inLine = false;
-    for (const char c : data)
-    {
-        const bool end = IsLineEnd(c);
-        if (!end && !inLine)
-            ++count;
-        inLine = !end;
-    }
+    const bool counted = pieces(
+        [&](std::size_t i)
+        {
+            const bool end = IsLineEnd(data[i]);
+            if (!end && !inLine)
+                ++count;
+            inLine = !end;
+        });
+    if (!counted)
+        return false;
     lines.ends.reserve(count);
 
     // Compacting in place: the write position never passes the read position.
     std::size_t out = 0;
     inLine = false;
-    for (const char c : data)
-    {
-        if (IsLineEnd(c))
+    const bool split = pieces(
+        [&](std::size_t i)
         {
-            if (inLine)
-                lines.ends.push_back(static_cast<std::uint32_t>(out));
-            inLine = false;
-            continue;
-        }
-        data[out++] = c;
-        inLine = true;
+            const char c = data[i];
+            if (IsLineEnd(c))
+            {
+                if (inLine)
+                    lines.ends.push_back(static_cast<std::uint32_t>(out));
+                inLine = false;
+                return;
+            }
+            data[out++] = c;
+            inLine = true;
+        });
+    if (!split)
+    {
+        lines.ends.clear();
+        return false;
     }
     if (inLine)
         lines.ends.push_back(static_cast<std::uint32_t>(out));
@@ -131,10 +152,24 @@ bool SplitCommandLines(std::string&& data, CCommandLines& lines)
     return true;
 }
 
+} // namespace
+
+std::string_view CCommandLines::Line(std::size_t index) const
+{
+    const std::uint32_t begin = index == 0 ? 0 : ends[index - 1];
+    return std::string_view(text).substr(begin, ends[index] - begin);
+}
+
+bool SplitCommandLines(std::string&& data, CCommandLines& lines)
+{
+    const std::atomic<bool> never{false};
+    return SplitLines(std::move(data), lines, never);
+}
+
 int CCommandFile::Load(const char* path)
 {
     Clear();
-    if (path == nullptr)
+    if (path == nullptr || m_abandoned)
         return 0;
 
     // O_NONBLOCK so that a FIFO or a device cannot block the window in open; O_NOCTTY so
@@ -157,9 +192,11 @@ int CCommandFile::Load(const char* path)
     int error = 0;
     try
     {
-        error = ReadWhole(file.Get(), static_cast<std::uint64_t>(info.st_size), kMaxFileSize, data);
-        if (error == 0)
-            SplitCommandLines(std::move(data), m_lines);
+        error = ReadWhole(file.Get(), static_cast<std::uint64_t>(info.st_size), kMaxFileSize,
+                          m_abandoned, data);
+        // A file within the cap always fits the split, so it fails only when abandoned.
+        if (error == 0 && !SplitLines(std::move(data), m_lines, m_abandoned))
+            error = ECANCELED;
     }
     catch (const std::bad_alloc&)
     {
@@ -168,7 +205,8 @@ int CCommandFile::Load(const char* path)
     if (error != 0)
     {
         Clear();
-        m_readError = ReasonText(error);
+        if (error != ECANCELED)
+            m_readError = ReasonText(error);
         return 0;
     }
     return 1;
@@ -188,6 +226,13 @@ int CCommandFile::GetLine(std::uint32_t index, std::string& destination, int& le
     destination.assign(line);
     length = static_cast<int>(line.size());
     return 1;
+}
+
+CCommandLines CCommandFile::TakeLines()
+{
+    CCommandLines lines = std::move(m_lines);
+    m_lines = CCommandLines();
+    return lines;
 }
 
 void CCommandFile::Clear()

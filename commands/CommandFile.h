@@ -14,9 +14,11 @@
 // without blocking. Linux has no share modes, so a file that another program holds open loads
 // normally. The store takes about the file's size plus four bytes per line.
 //
-// Used by the user-interface thread only; no lock.
+// One thread at a time: the window loads on a worker and takes the lines on the user-interface
+// thread once the worker has ended. Abandon alone may be called from any thread at any time.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -54,6 +56,15 @@ class CCommandFile
     // index at or beyond GetCount() returns 0 with length 0 and leaves `destination` alone.
     int GetLine(std::uint32_t index, std::string& destination, int& length) const;
     void Clear();
+    // Hands the stored lines over and leaves the store empty.
+    CCommandLines TakeLines();
+    // Makes a Load running on another thread give up before its next piece of work, and every
+    // later Load give up at once: each then returns 0 with an empty store and no read error.
+    // For an owner that is going away and must not wait for a whole file. Load reads and splits
+    // a file in pieces of kChunkBytes and looks in between.
+    void Abandon() { m_abandoned = true; }
+
+    static constexpr std::size_t kChunkBytes = 1024 * 1024;
 
     // The reason the last Load could not read its file ("File too large", "Input/output
     // error", ...), or empty when it read the file or could not open it.
@@ -62,4 +73,5 @@ class CCommandFile
   private:
     CCommandLines m_lines;
     std::string m_readError;
+    std::atomic<bool> m_abandoned{false};
 };

@@ -1,28 +1,38 @@
-// CCommandListBox: the command list of the terminal window. It shows the loaded commands, one
-// item per command, and keeps its own ordered copy of their texts (m_commands) beside the
-// items; both are only ever appended to, together, and the list is never sorted.
+// CCommandListBox: the command list of the terminal window. It shows the loaded commands, one row
+// per command, in the order they were added; the commands themselves are held once, in
+// m_commands (CCommandListModel), which is the list's model. Rows are only ever appended, and the
+// list is never sorted.
 //
-// Looks: single selection, 18-pixel items whatever the font or style, the parent's font, no
-// editing. Items show the bytes decoded from the local 8-bit encoding; m_commands keeps the
-// bytes themselves, so what is picked is exactly what was added.
+// Looks: single selection, 18-pixel rows whatever the font or style, the parent's font, no
+// editing, rows drawn by the style's item delegate. A row shows its command with one character
+// per byte (Latin-1), elided when it is wider than the list; m_commands keeps the bytes
+// themselves, so what is picked is exactly what was added. Copy (Ctrl+C) puts the current row's
+// whole command on the clipboard, one character per byte.
 //
-// A left double-click anywhere in the list, also below the last item, emits commandPicked with
-// the text of the item nearest the pointer, exactly as stored (comment and spaces included). The
-// signal is delivered synchronously (connect it with a direct connection) before the list's
-// own double-click handling, and is the window message WM_COMMAND_PICKED of the original
-// design. The receiver gets its own copy, so it may add commands while handling it. An empty
-// list emits nothing. A single click only selects.
+// Any number of rows costs the same to lay out, scroll and paint: every row has the same height,
+// so its place is arithmetic from the top row, and the vertical scroll bar counts rows. QListView's
+// own layout, which keeps two numbers per row and redoes all of them on every append, is never
+// run; the functions below that place rows replace it. What QListView gives is kept: spacing()
+// around the rows, the keyboard, and its accessible table (rows as list items with their text,
+// the selection, and the flag that tells clients not to enumerate the rows).
+//
+// A left double-click anywhere in the list, also below the last row (and, in a gap between rows,
+// the nearer one), emits commandPicked with the whole stored text of that row (comment and spaces
+// included). The signal is delivered synchronously (connect it with a direct connection) before
+// the list's own double-click handling: the window handles it as the pick of a command. The
+// receiver gets its own copy, so it may add commands while handling it. An empty list emits
+// nothing. A single click only selects.
 //
 // User-interface thread only.
 #pragma once
 
+#include "commands/CommandListModel.h"
+
 #include <QByteArray>
-#include <QList>
-#include <QListWidget>
+#include <QListView>
+#include <cstdint>
 
-inline constexpr int WM_COMMAND_PICKED = 2024;
-
-class CCommandListBox : public QListWidget
+class CCommandListBox : public QListView
 {
     Q_OBJECT
 
@@ -32,19 +42,50 @@ class CCommandListBox : public QListWidget
     explicit CCommandListBox(QWidget* parent = nullptr);
     ~CCommandListBox() override;
 
-    // Appends one command (its bytes as read from the file); returns 1. The selection stays.
+    // Appends one command (its bytes as read from the file); returns 1, or 0 when the list
+    // already holds CCommandListModel::kMaxCommands. The selection stays.
     int AddCommand(const QByteArray& text);
-    const QList<QByteArray>& commands() const { return m_commands; }
+    // Appends every line of a loaded file in one step, taking them from `lines`; false, with
+    // nothing added, when the list cannot hold them all. The selection stays.
+    bool AddCommands(CCommandLines&& lines);
+    const CCommandListModel& commands() const { return *m_commands; }
+
+    QRect visualRect(const QModelIndex& index) const override;
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+    QModelIndex indexAt(const QPoint& point) const override;
+    void doItemsLayout() override;
 
   signals:
     void commandPicked(const QByteArray& text);
 
   protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
+    int horizontalOffset() const override;
+    int verticalOffset() const override;
+    void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
+    QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
+    void rowsInserted(const QModelIndex& parent, int start, int end) override;
 
   private:
-    // Row of the item nearest to a point in viewport coordinates; -1 when the list is empty.
+    int TopRow() const;
+    int Pitch() const { return kItemHeight + spacing(); }
+    // Top edge of row `row` in viewport coordinates; far from the viewport for far rows.
+    std::int64_t RowTop(int row) const;
+    // Rows wholly inside the viewport (at least 1), and rows that reach into it at all.
+    int WholeRowsShown() const;
+    int RowsShown() const;
+    // The row whose band (the row and the gap below it) holds viewport height `y`, or -1.
+    int RowAtY(int y) const;
+    // Row nearest to a point in viewport coordinates; -1 when the list is empty.
     int NearestRow(const QPoint& pos) const;
 
-    QList<QByteArray> m_commands;
+    CCommandListModel* m_commands; // child object, so it outlives the view's own teardown
 };

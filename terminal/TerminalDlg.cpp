@@ -36,6 +36,7 @@
 #include <chrono>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -106,6 +107,10 @@ CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
 
 CTerminalDlg::~CTerminalDlg()
 {
+    // The loader uses the reader and posts to this window: it gives up within one read and ends.
+    m_commandFile.Abandon();
+    if (m_commandLoader.joinable())
+        m_commandLoader.join();
     // The worker uses the port, the log and this window: it ends before any of them goes.
     StopWorker();
     m_frameClock.stop();
@@ -472,31 +477,43 @@ int CTerminalDlg::OnReceive(const std::uint8_t* bytes, std::uint32_t count)
 
 void CTerminalDlg::OnOpenFile()
 {
+    if (m_commandLoader.joinable())
+        return;
     const QString path = m_chooseCommandFile();
     if (path.isEmpty())
         return;
-    if (!m_commandFile.Load(QFile::encodeName(path).constData()))
-    {
-        // A file that cannot be opened adds nothing, quietly. One that could not be read whole,
-        // or is over the size cap, says why: a list left as it was must not pass for a file
-        // without commands.
-        if (!m_commandFile.GetReadError().empty())
+    GetDlgItem(IDC_OPEN_FILE)->setEnabled(false);
+    m_loadingPath = path;
+    m_commandLoader = std::thread(
+        [this, name = QFile::encodeName(path)]
         {
-            QMessageBox box(QMessageBox::Warning, QStringLiteral("Open file"),
-                            QDir::toNativeSeparators(path) + QStringLiteral(": ") +
-                                QString::fromLocal8Bit(m_commandFile.GetReadError()),
-                            QMessageBox::Ok, this);
-            box.setInformativeText(QStringLiteral("No commands were added."));
-            box.exec();
-        }
+            const int loaded = m_commandFile.Load(name.constData());
+            QMetaObject::invokeMethod(
+                this, [this, loaded] { OnCommandFileLoaded(loaded); }, Qt::QueuedConnection);
+        });
+}
+
+void CTerminalDlg::OnCommandFileLoaded(int loaded)
+{
+    // The loader posted this as its last act, so the join does not wait.
+    m_commandLoader.join();
+    const QString path = std::exchange(m_loadingPath, QString());
+    // A file that cannot be opened adds nothing, quietly. One that could not be read whole, or
+    // is over the size cap, says why: a list left as it was must not pass for a file without
+    // commands.
+    QString reason;
+    if (!loaded)
+        reason = QString::fromLocal8Bit(m_commandFile.GetReadError());
+    else if (!m_ctrlCommands->AddCommands(m_commandFile.TakeLines()))
+        reason = QStringLiteral("The command list cannot hold any more commands");
+    GetDlgItem(IDC_OPEN_FILE)->setEnabled(true);
+    if (reason.isEmpty())
         return;
-    }
-    std::string line;
-    int length = 0;
-    const std::uint32_t count = m_commandFile.GetCount();
-    for (std::uint32_t i = 0; i < count; ++i)
-        if (m_commandFile.GetLine(i, line, length) && length > 0)
-            m_ctrlCommands->AddCommand(QByteArray(line.data(), length));
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Open file"),
+                    QDir::toNativeSeparators(path) + QStringLiteral(": ") + reason, QMessageBox::Ok,
+                    this);
+    box.setInformativeText(QStringLiteral("No commands were added."));
+    box.exec();
 }
 
 void CTerminalDlg::SetCommandFileChooser(FileChooser chooser)

@@ -15,15 +15,20 @@
 // marks the view stale, posting a request only when the frame clock is stopped; it never waits
 // for the user-interface thread. So the user-interface thread can, and does, join the old
 // worker before it reopens the port and before the window's members are destroyed. The frame
-// clock refreshes the view at most once a frame (16 ms) and stops when data stops.
+// clock refreshes the view at most once a frame (16 ms) and stops when data stops. A command
+// file is read and split by the command loader thread (one at most) into m_commandFile; the
+// loader posts its result as its last act and never waits for the user-interface thread, which
+// then joins it and takes the lines. The window's end abandons a load in progress and joins.
 //
-// Commands: "Open file" appends every line of the chosen file to the command list; a file that
-// cannot be opened adds nothing, one that cannot be read whole (or is over the reader's size
-// cap) adds nothing and says why in a message box. A double-clicked command goes into the Input
-// field without its comment and outer spaces, whatever its length and whether or not the port
-// is open; nothing is sent until "Send chars". The Input (CInputField) holds 8-bit text, one
-// byte a character, so a picked line goes in and "Send chars" decodes it byte for byte; its
-// Bytes() share the field's buffer, so handing them on copies nothing.
+// Commands: "Open file" appends every line of the chosen file to the command list, in one step
+// once the file is read; until then the button is disabled and the window goes on as usual. A
+// file that cannot be opened adds nothing, one that cannot be read whole (or is over the
+// reader's size cap, or would pass the list's row limit) adds nothing and says why in a message
+// box. A double-clicked command goes into the Input field without its comment and outer spaces,
+// whatever its length and whether or not the port is open; nothing is sent until "Send chars".
+// The Input (CInputField) holds 8-bit text, one byte a character, so a picked line goes in and
+// "Send chars" decodes it byte for byte; its Bytes() share the field's buffer, so handing them
+// on copies nothing.
 //
 // Keys: Enter in the Input field sends like "Send chars"; a focused push button takes Enter as
 // its click; Enter anywhere else does nothing. Escape and the close box end the window at once.
@@ -110,6 +115,8 @@ class CTerminalDlg : public QDialog
     void BindEvents();
     QString ChooseCommandFile();
 
+    void OnCommandFileLoaded(int loaded);
+
     void StartWorker();
     void StopWorker();
     void ReceiveWorkerProc();
@@ -133,6 +140,8 @@ class CTerminalDlg : public QDialog
     QHash<int, QWidget*> m_items; // every control with an id, by id
     QList<QWidget*> m_controls;   // every control, in template order
     std::thread m_worker;
+    std::thread m_commandLoader; // while "Open file" reads m_commandFile
+    QString m_loadingPath;
     std::atomic<bool> m_viewStale{false};         // the log has news the view has not shown
     std::atomic<bool> m_frameClockRunning{false}; // set by whoever starts the frame clock
     QTimer m_frameClock;

@@ -1,6 +1,8 @@
 #include "commands/CommandListBox.h"
 
 #include <QByteArrayList>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -21,7 +23,27 @@ class CommandListBoxTest : public ::testing::Test
         m_list.doItemsLayout();
     }
 
-    QPoint CentreOf(int row) { return m_list.visualItemRect(m_list.item(row)).center(); }
+    QRect RowRect(int row) { return m_list.visualRect(m_list.model()->index(row, 0)); }
+    QPoint CentreOf(int row) { return RowRect(row).center(); }
+    QString RowText(int row) { return m_list.model()->index(row, 0).data().toString(); }
+    int Rows() { return m_list.model()->rowCount(); }
+    QByteArrayList Commands()
+    {
+        QByteArrayList commands;
+        for (int row = 0; row < m_list.commands().Count(); ++row)
+        {
+            const std::string_view line = m_list.commands().Line(row);
+            commands.append(QByteArray(line.data(), static_cast<qsizetype>(line.size())));
+        }
+        return commands;
+    }
+    QList<int> SelectedRows()
+    {
+        QList<int> rows;
+        for (const QModelIndex& index : m_list.selectionModel()->selectedIndexes())
+            rows.append(index.row());
+        return rows;
+    }
 
     // The events of a real double-click: press, release, double-click, release.
     void UserDoubleClick(QPoint pos, Qt::MouseButton button = Qt::LeftButton)
@@ -58,7 +80,7 @@ TEST_F(CommandListBoxTest, DoubleClickSendsTheItemUnderThePointer)
 TEST_F(CommandListBoxTest, DoubleClickBelowTheLastItemSendsTheLastItem)
 {
     Show({"A", "B", "C"});
-    const QRect last = m_list.visualItemRect(m_list.item(2));
+    const QRect last = RowRect(2);
     ASSERT_LT(last.bottom() + 40, m_list.viewport()->height());
     EXPECT_EQ(DoubleClick(QPoint(10, last.bottom() + 40)), QByteArrayList{"C"});
     EXPECT_EQ(DoubleClick(QPoint(10, m_list.viewport()->height() - 1)), QByteArrayList{"C"});
@@ -69,8 +91,8 @@ TEST_F(CommandListBoxTest, DoubleClickBesideTheRowsPicksTheNearest)
 {
     m_list.setSpacing(8);
     Show({"A", "B", "C"});
-    const QRect first = m_list.visualItemRect(m_list.item(0));
-    const QRect second = m_list.visualItemRect(m_list.item(1));
+    const QRect first = RowRect(0);
+    const QRect second = RowRect(1);
     ASSERT_GT(first.top(), 2);
     ASSERT_GT(second.top() - first.bottom(), 6);
     EXPECT_EQ(DoubleClick(QPoint(first.left(), 1)), QByteArrayList{"A"});
@@ -96,18 +118,24 @@ TEST_F(CommandListBoxTest, TextIsSentExactlyAsAdded)
     const QByteArray withComment = "  0A0B  // reset the board\t";
     const QByteArray backslash = "01 02\\ ping";
     const QByteArray notUtf8 = "\xC4\xE3\xBA\xC3 7E"; // shown decoded, kept as bytes
-    Show({withComment, backslash, notUtf8});
+    const QByteArray huge(64 << 20, 'A');             // shown cut, picked and copied whole
+    Show({withComment, backslash, notUtf8, huge});
     EXPECT_EQ(DoubleClick(CentreOf(0)), QByteArrayList{withComment});
     EXPECT_EQ(DoubleClick(CentreOf(1)), QByteArrayList{backslash});
     EXPECT_EQ(DoubleClick(CentreOf(2)), QByteArrayList{notUtf8});
-    EXPECT_EQ(m_list.item(0)->text(), QString::fromLocal8Bit(withComment));
+    EXPECT_EQ(DoubleClick(CentreOf(3)), QByteArrayList{huge});
+    EXPECT_EQ(RowText(0), QString::fromLocal8Bit(withComment));
+    EXPECT_EQ(RowText(2), QString::fromLatin1(notUtf8));
+    EXPECT_EQ(RowText(3).size(), CCommandListModel::kShownCharacters + 1);
+    QTest::keySequence(&m_list, QKeySequence::Copy);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromLatin1(huge));
 }
 
 TEST_F(CommandListBoxTest, DuplicatesShowTwiceAndSendTheSameText)
 {
     Show({"0102", "0304", "0102"});
-    ASSERT_EQ(m_list.count(), 3);
-    EXPECT_EQ(m_list.item(0)->text(), m_list.item(2)->text());
+    ASSERT_EQ(Rows(), 3);
+    EXPECT_EQ(RowText(0), RowText(2));
     EXPECT_EQ(DoubleClick(CentreOf(0)), QByteArrayList{"0102"});
     EXPECT_EQ(DoubleClick(CentreOf(2)), QByteArrayList{"0102"});
 }
@@ -118,23 +146,23 @@ TEST_F(CommandListBoxTest, ItemsAndCopiesAreAppendedTogetherUnsorted)
     m_list.AddCommand("0A");
     m_list.AddCommand("0B");
     const QByteArrayList expected{"0C", "0A", "0B"};
-    EXPECT_EQ(m_list.commands(), expected);
-    ASSERT_EQ(m_list.count(), 3);
+    EXPECT_EQ(Commands(), expected);
+    ASSERT_EQ(Rows(), 3);
     for (int row = 0; row < 3; ++row)
-        EXPECT_EQ(m_list.item(row)->text(), QString::fromLatin1(expected[row]));
+        EXPECT_EQ(RowText(row), QString::fromLatin1(expected[row]));
 }
 
 TEST_F(CommandListBoxTest, AddingLeavesTheSelectionAlone)
 {
     Show({"A", "B"});
-    EXPECT_TRUE(m_list.selectedItems().isEmpty());
+    EXPECT_TRUE(SelectedRows().isEmpty());
     EXPECT_FALSE(m_list.selectionModel()->hasSelection());
 
     QTest::mouseClick(m_list.viewport(), Qt::LeftButton, Qt::NoModifier, CentreOf(0));
-    ASSERT_EQ(m_list.selectedItems().size(), 1);
+    ASSERT_EQ(SelectedRows().size(), 1);
     m_list.AddCommand("C");
-    ASSERT_EQ(m_list.selectedItems().size(), 1);
-    EXPECT_EQ(m_list.selectedItems().first(), m_list.item(0));
+    ASSERT_EQ(SelectedRows().size(), 1);
+    EXPECT_EQ(SelectedRows().first(), 0);
 }
 
 TEST_F(CommandListBoxTest, SingleClickOnlySelects)
@@ -145,10 +173,10 @@ TEST_F(CommandListBoxTest, SingleClickOnlySelects)
                      [&picked](const QByteArray& text) { picked.append(text); });
     QTest::mouseClick(m_list.viewport(), Qt::LeftButton, Qt::NoModifier, CentreOf(1));
     EXPECT_TRUE(picked.isEmpty());
-    EXPECT_EQ(m_list.currentRow(), 1);
+    EXPECT_EQ(m_list.currentIndex().row(), 1);
     QTest::mouseClick(m_list.viewport(), Qt::LeftButton, Qt::NoModifier, CentreOf(0));
-    ASSERT_EQ(m_list.selectedItems().size(), 1);
-    EXPECT_EQ(m_list.selectedItems().first(), m_list.item(0));
+    ASSERT_EQ(SelectedRows().size(), 1);
+    EXPECT_EQ(SelectedRows().first(), 0);
 }
 
 // The terminal window handles the pick before the list's own double-click processing.
@@ -158,8 +186,8 @@ TEST_F(CommandListBoxTest, PickArrivesBeforeTheListsOwnDoubleClickHandling)
     QStringList order;
     QObject::connect(&m_list, &CCommandListBox::commandPicked,
                      [&order](const QByteArray&) { order.append(QStringLiteral("picked")); });
-    QObject::connect(&m_list, &QListWidget::itemDoubleClicked,
-                     [&order](QListWidgetItem*) { order.append(QStringLiteral("list")); });
+    QObject::connect(&m_list, &QAbstractItemView::doubleClicked,
+                     [&order](const QModelIndex&) { order.append(QStringLiteral("list")); });
     UserDoubleClick(CentreOf(0));
     EXPECT_EQ(order, (QStringList{QStringLiteral("picked"), QStringLiteral("list")}));
 }
@@ -178,8 +206,8 @@ TEST_F(CommandListBoxTest, ReceiverMayAddCommandsWhileHandlingAPick)
                      });
     UserDoubleClick(CentreOf(1));
     EXPECT_EQ(seen, QByteArrayList{"B"});
-    EXPECT_EQ(m_list.count(), 1002);
-    EXPECT_EQ(m_list.commands().size(), 1002);
+    EXPECT_EQ(Rows(), 1002);
+    EXPECT_EQ(m_list.commands().Count(), 1002);
 }
 
 TEST_F(CommandListBoxTest, RowsAreEighteenPixelsWhateverTheFont)
@@ -190,10 +218,41 @@ TEST_F(CommandListBoxTest, RowsAreEighteenPixelsWhateverTheFont)
     Show({"A", "B", "C"});
     for (int row = 0; row < 3; ++row)
     {
-        const QRect rect = m_list.visualItemRect(m_list.item(row));
+        const QRect rect = RowRect(row);
         EXPECT_EQ(rect.height(), CCommandListBox::kItemHeight);
         EXPECT_EQ(rect.top(), row * CCommandListBox::kItemHeight);
     }
 }
 
 } // namespace
+
+// Typing in the list goes to the next command after the current one that starts with the typed
+// text, ignoring case, and round again; the bytes are compared as Latin-1 characters.
+TEST(CommandListBoxSearch, TypingGoesToTheNextCommandThatStartsWithIt)
+{
+    const struct
+    {
+        const char* name;
+        QByteArrayList commands;
+        int current;
+        QString typed;
+        int expected;
+    } rows[] = {
+        {"either case", {"A1", "b2", "B3"}, -1, "B", 1},
+        {"after the current row", {"b1", "A2", "b3"}, 0, "b", 2},
+        {"round again", {"b1", "A2", "C3"}, 0, "b", 0},
+        {"Latin-1 letters", {"\xE4x", "\xC4y"}, -1, QStringLiteral("\u00C4Y"), 1},
+        {"no match", {"A1", "b2"}, 1, "z", 1},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        CCommandListBox list;
+        for (const QByteArray& command : row.commands)
+            list.AddCommand(command);
+        if (row.current >= 0)
+            list.setCurrentIndex(list.model()->index(row.current, 0));
+        list.keyboardSearch(row.typed);
+        EXPECT_EQ(list.currentIndex().row(), row.expected);
+    }
+}

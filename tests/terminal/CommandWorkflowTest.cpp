@@ -9,6 +9,7 @@
 #include "terminal/ReceiveView.h"
 #include "terminal/TerminalDlg.h"
 
+#include <QAccessible>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -23,9 +24,38 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
+// Sanitized builds keep shadow memory beside every allocation, so their peak says nothing of ours.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define COMMANDS_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define COMMANDS_SANITIZED 1
+#endif
+#endif
+
+#ifndef COMMANDS_SANITIZED
+// The most memory this process has had resident since the last ResetPeakResident, in bytes.
+std::int64_t PeakResidentBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string field;
+    std::int64_t kilobytes = -1;
+    while (status >> field)
+        if (field == "VmHWM:" && status >> kilobytes)
+            break;
+    return kilobytes * 1024;
+}
+#endif
+
+void ResetPeakResident()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
 class CommandWorkflow : public WindowUnderLoad
 {
   protected:
@@ -46,13 +76,20 @@ class CommandWorkflow : public WindowUnderLoad
         return path;
     }
 
-    // "Open file" with the file dialog answered by `path` (empty: cancelled). Afterwards the
-    // window asks with its real dialog again.
+    // "Open file" with the file dialog answered by `path` (empty: cancelled), until the load has
+    // ended. Afterwards the window asks with its real dialog again.
     void OpenFile(const QString& path)
     {
         m_dlg->SetCommandFileChooser([path] { return path; });
         QTest::mouseClick(m_dlg->GetDlgItem(IDC_OPEN_FILE), Qt::LeftButton);
         m_dlg->SetCommandFileChooser(nullptr);
+        WaitForTheLoad();
+    }
+
+    // The file is read beside the window; "Open file" is enabled again when it has been added.
+    void WaitForTheLoad()
+    {
+        ASSERT_TRUE(WaitFor([this] { return m_dlg->GetDlgItem(IDC_OPEN_FILE)->isEnabled(); }));
     }
 
     // "Open file" expecting a message box; returns its text ("" when none showed) and leaves
@@ -73,15 +110,26 @@ class CommandWorkflow : public WindowUnderLoad
         return text;
     }
 
-    // The user double-clicks row `row` of the command list.
+    // The user scrolls to row `row` of the command list and double-clicks it.
     void Pick(int row)
     {
-        const QPoint pos = m_list->visualItemRect(m_list->item(row)).center();
+        const QModelIndex index = m_list->model()->index(row, 0);
+        m_list->scrollTo(index);
+        const QPoint pos = m_list->visualRect(index).center();
         QTest::mouseClick(m_list->viewport(), Qt::LeftButton, Qt::NoModifier, pos);
         QTest::mouseDClick(m_list->viewport(), Qt::LeftButton, Qt::NoModifier, pos);
     }
 
-    QByteArrayList Shown() const { return m_list->commands(); }
+    QByteArrayList Shown() const
+    {
+        QByteArrayList shown;
+        for (int row = 0; row < m_list->commands().Count(); ++row)
+        {
+            const std::string_view line = m_list->commands().Line(row);
+            shown.append(QByteArray(line.data(), static_cast<qsizetype>(line.size())));
+        }
+        return shown;
+    }
 
     QTemporaryDir m_files;
     CCommandListBox* m_list = nullptr;
@@ -182,6 +230,7 @@ TEST_F(CommandWorkflow, TheFileDialogOffersTextFilesAndCancelChangesNothing)
                              dialog->reject();
                          }
                      });
+        WaitForTheLoad();
         EXPECT_EQ(Shown(), accept ? QByteArrayList({"01", "02"}) : QByteArrayList{"01"});
         EXPECT_EQ(m_input->Text(), "typed");
     }
@@ -207,7 +256,7 @@ TEST_F(CommandWorkflow, PickingPutsTheCleanedCommandIntoTheInputField)
         m_list->AddCommand(c.command);
     ASSERT_FALSE(m_dlg->IsPortOpen());
 
-    for (int row = 0; row < m_list->count(); ++row)
+    for (int row = 0; row < m_list->model()->rowCount(); ++row)
     {
         SCOPED_TRACE(row);
         m_input->setFocus();
@@ -220,7 +269,7 @@ TEST_F(CommandWorkflow, PickingPutsTheCleanedCommandIntoTheInputField)
     }
 
     // The list is not changed by picking; a null text changes nothing.
-    EXPECT_EQ(m_list->count(), static_cast<int>(std::size(cases)));
+    EXPECT_EQ(m_list->model()->rowCount(), static_cast<int>(std::size(cases)));
     m_dlg->OnCommandPicked(QByteArray());
     EXPECT_EQ(m_input->Text(), cases[std::size(cases) - 1].input);
 }
@@ -239,5 +288,52 @@ TEST_F(CommandWorkflow, APickedCommandGoesToTheDeviceWithSendChars)
     ASSERT_TRUE(m_com1->Send("PONG", 4));
     auto* view = qobject_cast<CReceiveView*>(m_dlg->GetDlgItem(IDC_RECEIVE));
     EXPECT_TRUE(WaitFor([&] { return view->Text(0, view->Length()) == "504F4E47"; }));
+}
+
+// The largest file the reader takes, of one-character lines: 33,554,432 commands. They are held
+// once and shown through the model; the window, its accessible list and its end stay cheap.
+TEST_F(CommandWorkflow, AFileOfOneCharacterLinesAtTheSizeCapLoadsWholeAndPicks)
+{
+    constexpr int kRows = static_cast<int>(CCommandFile::kMaxFileSize / 2);
+    const auto letter = [](int row) { return QString(QChar(u'A' + row % 26)); };
+    QString path;
+    {
+        std::string bytes(CCommandFile::kMaxFileSize, '\n');
+        for (std::size_t i = 0; i < bytes.size(); i += 2)
+            bytes[i] = static_cast<char>('A' + (i / 2) % 26);
+        path = WriteFile("letters.txt", bytes);
+    }
+    ResetPeakResident();
+
+    OpenFile(path);
+    ASSERT_EQ(m_list->model()->rowCount(), kRows);
+    EXPECT_EQ(m_list->model()->index(0, 0).data().toString(), letter(0));
+    EXPECT_EQ(m_list->model()->index(kRows - 1, 0).data().toString(), letter(kRows - 1));
+    Pick(kRows - 1);
+    EXPECT_EQ(m_list->currentIndex().row(), kRows - 1);
+    EXPECT_EQ(m_input->text(), letter(kRows - 1));
+
+    // A screen reader finds every row without the list building one object per row.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_list);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->role(), QAccessible::List);
+    EXPECT_EQ(list->childCount(), kRows);
+    QAccessibleInterface* last = list->child(kRows - 1);
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(last->role(), QAccessible::ListItem);
+    EXPECT_EQ(last->text(QAccessible::Name), letter(kRows - 1));
+    EXPECT_TRUE(last->state().selected);
+    ASSERT_NE(list->tableInterface(), nullptr);
+    EXPECT_EQ(list->tableInterface()->selectedRows(), QList<int>{kRows - 1});
+#ifndef COMMANDS_SANITIZED
+    EXPECT_LT(PeakResidentBytes(), 400'000'000);
+#endif
+
+    // Ending the window while it reads the file again ends the reading too.
+    const int threads = Threads();
+    m_dlg->SetCommandFileChooser([path] { return path; });
+    QTest::mouseClick(m_dlg->GetDlgItem(IDC_OPEN_FILE), Qt::LeftButton);
+    m_dlg.reset();
+    EXPECT_EQ(Threads(), threads);
 }
 } // namespace

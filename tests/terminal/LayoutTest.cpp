@@ -242,7 +242,7 @@ TEST_F(TerminalLayout, EveryCaptionFitsItsControl)
         }
         else if (auto* list = qobject_cast<CCommandListBox*>(w))
         {
-            EXPECT_LE(fm.height(), list->visualItemRect(list->item(0)).height());
+            EXPECT_LE(fm.height(), list->visualRect(list->model()->index(0, 0)).height());
         }
         else if (auto* view = qobject_cast<CReceiveView*>(w))
         {

@@ -118,7 +118,7 @@ TEST_F(TerminalWindow, StartsWithTheDefaults)
     EXPECT_EQ(Pane(IDC_STATUS2), "");
     EXPECT_EQ(Item<CInputField>(IDC_INPUT)->Text(), "");
     EXPECT_EQ(View()->Length(), 0);
-    EXPECT_EQ(Item<CCommandListBox>(IDC_COMMANDS)->count(), 0);
+    EXPECT_EQ(Item<CCommandListBox>(IDC_COMMANDS)->model()->rowCount(), 0);
     EXPECT_FALSE(m_dlg->IsPortOpen());
     EXPECT_FALSE(m_dlg->IsWorkerRunning());
 

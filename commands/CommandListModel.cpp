@@ -1,0 +1,148 @@
+#include "commands/CommandListModel.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+namespace
+{
+
+// A block of single commands grows until it holds this much; a longer line gets a block of its
+// own. It keeps the 32-bit line offsets in range and the copies of a growing block short.
+constexpr std::size_t kSinglesBlockBytes = CCommandFile::kMaxFileSize;
+
+// The simple case folding of each Latin-1 character, as QString::startsWith folds them.
+const std::array<char16_t, 256>& FoldedBytes()
+{
+    static const std::array<char16_t, 256> folded = []
+    {
+        std::array<char16_t, 256> table{};
+        for (int byte = 0; byte < 256; ++byte)
+            table[static_cast<std::size_t>(byte)] = QChar(byte).toCaseFolded().unicode();
+        return table;
+    }();
+    return folded;
+}
+
+} // namespace
+
+std::size_t CCommandListModel::BlockOf(int row) const
+{
+    const auto after = std::upper_bound(m_firstRows.begin(), m_firstRows.end(), row);
+    return static_cast<std::size_t>(after - m_firstRows.begin()) - 1;
+}
+
+std::string_view CCommandListModel::Line(int row) const
+{
+    const std::size_t block = BlockOf(row);
+    return m_blocks[block].Line(static_cast<std::size_t>(row - m_firstRows[block]));
+}
+
+bool CCommandListModel::Append(std::string_view line)
+{
+    if (m_count == kMaxCommands || line.size() > std::numeric_limits<std::uint32_t>::max())
+        return false;
+    const bool fits =
+        m_lastBlockTakesSingles && m_blocks.back().text.size() + line.size() <= kSinglesBlockBytes;
+    beginInsertRows(QModelIndex(), m_count, m_count);
+    if (!fits)
+    {
+        m_blocks.emplace_back();
+        m_firstRows.push_back(m_count);
+        m_lastBlockTakesSingles = true;
+    }
+    CCommandLines& block = m_blocks.back();
+    block.text.append(line);
+    block.ends.push_back(static_cast<std::uint32_t>(block.text.size()));
+    ++m_count;
+    endInsertRows();
+    return true;
+}
+
+bool CCommandListModel::Append(CCommandLines&& lines)
+{
+    if (lines.Count() == 0)
+        return true;
+    if (lines.Count() > static_cast<std::size_t>(kMaxCommands - m_count))
+        return false;
+    const int first = m_count;
+    const int last = first + static_cast<int>(lines.Count()) - 1;
+    beginInsertRows(QModelIndex(), first, last);
+    m_blocks.push_back(std::move(lines));
+    m_firstRows.push_back(first);
+    m_count = last + 1;
+    m_lastBlockTakesSingles = false;
+    endInsertRows();
+    lines = CCommandLines();
+    return true;
+}
+
+int CCommandListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : m_count;
+}
+
+QVariant CCommandListModel::data(const QModelIndex& index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.model() != this ||
+        index.row() >= m_count)
+        return QVariant();
+    const std::string_view line = Line(index.row());
+    if (line.size() <= static_cast<std::size_t>(kShownCharacters))
+        return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
+    return QString::fromLatin1(line.data(), kShownCharacters) + QChar(0x2026);
+}
+
+QModelIndexList CCommandListModel::match(const QModelIndex& start, int role, const QVariant& value,
+                                         int hits, Qt::MatchFlags flags) const
+{
+    const bool byPrefix = role == Qt::DisplayRole && hits == 1 &&
+                          (flags & Qt::MatchTypeMask) == Qt::MatchStartsWith &&
+                          !(flags & Qt::MatchCaseSensitive) &&
+                          value.metaType().id() == QMetaType::QString && start.isValid() &&
+                          start.model() == this && start.row() < m_count;
+    if (!byPrefix)
+        return QAbstractListModel::match(start, role, value, hits, flags);
+
+    QString folded = value.toString();
+    for (QChar& c : folded)
+        c = c.toCaseFolded();
+    int row = StartsWith(start.row(), m_count, folded);
+    if (row < 0 && (flags & Qt::MatchWrap))
+        row = StartsWith(0, start.row(), folded);
+    return row < 0 ? QModelIndexList() : QModelIndexList{index(row)};
+}
+
+// The first row in [firstRow, endRow) whose line starts with `folded`, or -1. Walks the line
+// ends directly: this runs over every row when nothing matches.
+int CCommandListModel::StartsWith(int firstRow, int endRow, const QString& folded) const
+{
+    const std::array<char16_t, 256>& fold = FoldedBytes();
+    const auto length = static_cast<std::uint32_t>(folded.size());
+    int row = firstRow;
+    while (row < endRow)
+    {
+        const std::size_t block = BlockOf(row);
+        const char* text = m_blocks[block].text.data();
+        const std::uint32_t* ends = m_blocks[block].ends.data();
+        const int first = m_firstRows[block];
+        const int blockEnd =
+            std::min(endRow, first + static_cast<int>(m_blocks[block].ends.size()));
+        std::uint32_t begin = row == first ? 0 : ends[row - first - 1];
+        for (; row < blockEnd; ++row)
+        {
+            const std::uint32_t end = ends[row - first];
+            if (end - begin >= length)
+            {
+                std::uint32_t i = 0;
+                while (i < length &&
+                       fold[static_cast<unsigned char>(text[begin + i])] == folded[i].unicode())
+                    ++i;
+                if (i == length)
+                    return row;
+            }
+            begin = end;
+        }
+    }
+    return -1;
+}

@@ -1,0 +1,60 @@
+// CCommandListModel: the commands of the command list, in the order they were added, as the rows
+// of a list model. The bytes are held once, end to end, in blocks of CCommandLines (a loaded file
+// becomes one block by a move, without a copy), so a row costs its bytes and four more, and
+// nothing is built for a row until a view asks for it.
+//
+// A row shows its line with one character per byte (Latin-1), the first kShownCharacters of it;
+// a longer line is shown cut there with an ellipsis (the list is far narrower than that), so a
+// view never lays out more than that for one row, on screen or for a screen reader. Line() gives
+// the whole stored line. Rows are only ever appended, never sorted, changed or
+// removed; there are at most kMaxCommands, and an append that would pass that adds nothing and
+// returns false.
+//
+// Keyboard search (match() with Qt::MatchStartsWith on the display role, the way item views call
+// it) compares the stored bytes directly instead of building a text per row.
+//
+// User-interface thread only, like any item model.
+#pragma once
+
+#include "commands/CommandFile.h"
+
+#include <QAbstractListModel>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+class CCommandListModel : public QAbstractListModel
+{
+    Q_OBJECT
+
+  public:
+    static constexpr int kShownCharacters = 256;
+    static constexpr int kMaxCommands = std::numeric_limits<int>::max();
+
+    using QAbstractListModel::QAbstractListModel;
+
+    int Count() const { return m_count; }
+    // The whole stored line of row `row`, 0 <= row < Count(). Valid until the next append.
+    std::string_view Line(int row) const;
+
+    // Appends one command.
+    bool Append(std::string_view line);
+    // Appends every line of `lines` in one step; `lines` is left empty when they were taken.
+    bool Append(CCommandLines&& lines);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QModelIndexList match(const QModelIndex& start, int role, const QVariant& value, int hits,
+                          Qt::MatchFlags flags) const override;
+
+  private:
+    std::size_t BlockOf(int row) const;
+    int StartsWith(int firstRow, int endRow, const QString& folded) const;
+
+    std::vector<CCommandLines> m_blocks;
+    std::vector<int> m_firstRows; // the row of each block's first line
+    int m_count = 0;
+    // Single commands go into a block of their own making; a loaded file's block is never
+    // grown, so its text is never copied to make room.
+    bool m_lastBlockTakesSingles = false;
+};
