@@ -311,7 +311,7 @@ TEST_F(CommandWorkflow, AFileOfOneCharacterLinesAtTheSizeCapLoadsWholeAndPicks)
     EXPECT_EQ(m_list->model()->index(kRows - 1, 0).data().toString(), letter(kRows - 1));
     Pick(kRows - 1);
     EXPECT_EQ(m_list->currentIndex().row(), kRows - 1);
-    EXPECT_EQ(m_input->text(), letter(kRows - 1));
+    EXPECT_EQ(m_input->Text(), letter(kRows - 1));
 
     // A screen reader finds every row without the list building one object per row.
     QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_list);
