@@ -488,8 +488,8 @@ void CTerminalDlg::OnOpenFile()
         [this, name = QFile::encodeName(path)]
         {
             const int loaded = m_commandFile.Load(name.constData());
-            QMetaObject::invokeMethod(
-                this, [this, loaded] { OnCommandFileLoaded(loaded); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, "OnCommandFileLoaded", Qt::QueuedConnection,
+                                      Q_ARG(int, loaded));
         });
 }
 

@@ -115,7 +115,10 @@ class CTerminalDlg : public QDialog
     void BindEvents();
     QString ChooseCommandFile();
 
-    void OnCommandFileLoaded(int loaded);
+    // Queued by name from the loader thread, so that Qt copies the argument into its own event:
+    // a functor built by the thread would be handed over through Qt's event-queue lock, which
+    // ThreadSanitizer cannot see, and be reported as a race.
+    Q_INVOKABLE void OnCommandFileLoaded(int loaded);
 
     void StartWorker();
     void StopWorker();
