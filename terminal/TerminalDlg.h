@@ -12,10 +12,10 @@
 //
 // Threads: every handler runs on the user-interface thread. The receive worker (one at most)
 // reads the port and calls OnReceive, which appends to the receive log under the log's lock and
-// marks the view stale, posting a request only when the frame clock is stopped; it never waits
-// for the user-interface thread. So the user-interface thread can, and does, join the old
-// worker before it reopens the port and before the window's members are destroyed. The frame
-// clock refreshes the view at most once a frame (16 ms) and stops when data stops.
+// marks the view stale, posting a request when a frame is due; it never waits for the
+// user-interface thread. So the user-interface thread can, and does, join the old worker before
+// it reopens the port and before the window's members are destroyed. The view is refreshed at
+// most once a frame (33 ms) and not at all while no data comes.
 //
 // Commands: "Open file" appends every line of the chosen file to the command list; a file that
 // cannot be opened adds nothing, one that cannot be read whole (or is over the reader's size
@@ -108,7 +108,6 @@ class CTerminalDlg : public QDialog
     void StopWorker();
     void ReceiveWorkerProc();
     void RequestViewUpdate();
-    void StartFrames();
     void OnFrame();
     void WatchLink();
 
@@ -126,11 +125,11 @@ class CTerminalDlg : public QDialog
     QHash<int, QWidget*> m_items; // every control with an id, by id
     QList<QWidget*> m_controls;   // every control, in template order
     std::thread m_worker;
-    std::atomic<bool> m_viewStale{false};         // the log has news the view has not shown
-    std::atomic<bool> m_frameClockRunning{false}; // set by whoever starts the frame clock
-    QTimer m_frameClock;
-    int m_idleFrames = 0;
-    QTimer m_linkWatch; // while open: notices the device going and coming back
+    std::atomic<bool> m_viewStale{false};       // the log has news the view has not shown
+    std::atomic<bool> m_framePosted{false};     // a refresh request is on its way
+    std::atomic<std::int64_t> m_lastFrameNs{0}; // the last refresh, on the steady clock
+    QTimer m_frameClock; // steps in for a refresh request the worker did not post
+    QTimer m_linkWatch;  // while open: notices the device going and coming back
     LinkState m_shownLinkState = LinkState::Closed;
 
     FileChooser m_chooseCommandFile;
