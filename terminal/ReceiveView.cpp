@@ -593,9 +593,24 @@ void CReceiveView::paintEvent(QPaintEvent* event)
     SyncCanvas(); // nothing to do unless the canvas was invalidated
     QPainter painter(viewport());
     const QRect area = event->rect();
-    const QRectF source(area.x() * m_pixelRatio, area.y() * m_pixelRatio,
-                        area.width() * m_pixelRatio, area.height() * m_pixelRatio);
-    painter.drawImage(QRectF(area), m_canvas, source);
+    // The canvas is a ring of rows: the rows from m_ring on are the top of the view, those
+    // before it follow them.
+    const int wrap = CanvasRowTop(CanvasRows() - m_ring); // device pixels
+    const int ringTop = CanvasRowTop(m_ring);
+    const auto blit = [&](qreal top, qreal bottom, qreal sourceTop)
+    {
+        const qreal from = std::max<qreal>(top, area.top() * m_pixelRatio);
+        const qreal to = std::min<qreal>(bottom, (area.bottom() + 1) * m_pixelRatio);
+        if (from >= to)
+            return;
+        const QRectF source(area.left() * m_pixelRatio, sourceTop + (from - top),
+                            area.width() * m_pixelRatio, to - from);
+        const QRectF target(area.left(), from / m_pixelRatio, area.width(),
+                            (to - from) / m_pixelRatio);
+        painter.drawImage(target, m_canvas, source);
+    };
+    blit(0, wrap, ringTop);
+    blit(wrap, m_canvas.height(), 0);
     emit painted(m_shownEnd);
 }
 
@@ -819,17 +834,14 @@ void CReceiveView::SelectionChanged()
 
 QRect CReceiveView::SyncCanvas()
 {
-    const QSize size(static_cast<int>(std::ceil(viewport()->width() * m_pixelRatio)),
-                     static_cast<int>(std::ceil(viewport()->height() * m_pixelRatio)));
     const int rows = CanvasRows();
-    if (m_canvas.size() != size || m_canvas.devicePixelRatio() != m_pixelRatio)
+    const QSize size(static_cast<int>(std::ceil(viewport()->width() * m_pixelRatio)),
+                     CanvasRowTop(rows));
+    if (m_canvas.size() != size || m_canvas.devicePixelRatio() != m_pixelRatio ||
+        static_cast<int>(m_rowDrawn.size()) != rows)
     {
         m_canvas = QImage(size, QImage::Format_RGB32);
         m_canvas.setDevicePixelRatio(m_pixelRatio);
-        m_canvasFirst = -1;
-    }
-    if (static_cast<int>(m_rowDrawn.size()) != rows)
-    {
         m_rowDrawn.assign(static_cast<std::size_t>(rows), -1);
         m_canvasFirst = -1;
     }
@@ -839,31 +851,24 @@ QRect CReceiveView::SyncCanvas()
     if (m_canvasFirst < 0 || m_canvasBase != m_discarded)
     {
         std::fill(m_rowDrawn.begin(), m_rowDrawn.end(), -1);
+        m_ring = 0;
         changed = viewport()->rect();
     }
     else if (first != m_canvasFirst)
     {
+        // Rows still on screen stay where they are in the ring; only its start moves. That
+        // needs rows of a whole number of device pixels (always so at whole scale factors).
         const int shift = first - m_canvasFirst;
-        // Rows move as whole device pixels only when a row is a whole number of them.
-        const bool wholeRows = CanvasRowTop(1) * std::abs(shift) == CanvasRowTop(std::abs(shift));
-        if (std::abs(shift) < rows && wholeRows)
+        if (std::abs(shift) < rows && CanvasRowTop(rows) == rows * CanvasRowTop(1))
         {
-            // The last row may be cut by the viewport's edge: draw it afresh wherever it goes.
-            if (CanvasRowTop(rows) > m_canvas.height())
-                m_rowDrawn.back() = -1;
-            const int lines = CanvasRowTop(std::abs(shift));
-            const auto bytes = static_cast<std::size_t>(m_canvas.bytesPerLine());
-            const auto moved = static_cast<std::size_t>(m_canvas.height() - lines) * bytes;
-            uchar* bits = m_canvas.bits();
+            m_ring = ((m_ring + shift) % rows + rows) % rows;
             if (shift > 0)
             {
-                std::memmove(bits, bits + lines * bytes, moved);
                 std::rotate(m_rowDrawn.begin(), m_rowDrawn.begin() + shift, m_rowDrawn.end());
                 std::fill(m_rowDrawn.end() - shift, m_rowDrawn.end(), -1);
             }
             else
             {
-                std::memmove(bits + lines * bytes, bits, moved);
                 std::rotate(m_rowDrawn.rbegin(), m_rowDrawn.rbegin() - shift, m_rowDrawn.rend());
                 std::fill(m_rowDrawn.begin(), m_rowDrawn.begin() - shift, -1);
             }
@@ -871,6 +876,7 @@ QRect CReceiveView::SyncCanvas()
         else
         {
             std::fill(m_rowDrawn.begin(), m_rowDrawn.end(), -1);
+            m_ring = 0;
         }
         changed = viewport()->rect();
     }
@@ -878,17 +884,18 @@ QRect CReceiveView::SyncCanvas()
     m_canvasBase = m_discarded;
 
     // The rows whose characters differ from what is drawn, read from the log in one go.
-    int firstStale = rows, lastStale = -1;
-    for (int i = 0; i < rows; ++i)
+    const auto wanted = [&](int i)
     {
         const std::int64_t start = std::int64_t(first + i) * m_columns;
-        const int want = static_cast<int>(std::clamp<std::int64_t>(m_length - start, 0, m_columns));
-        if (m_rowDrawn[static_cast<std::size_t>(i)] != want)
+        return static_cast<int>(std::clamp<std::int64_t>(m_length - start, 0, m_columns));
+    };
+    int firstStale = rows, lastStale = -1;
+    for (int i = 0; i < rows; ++i)
+        if (m_rowDrawn[static_cast<std::size_t>(i)] != wanted(i))
         {
             firstStale = std::min(firstStale, i);
             lastStale = i;
         }
-    }
     if (lastStale >= 0)
     {
         const std::int64_t begin = std::int64_t(first + firstStale) * m_columns;
@@ -908,13 +915,11 @@ QRect CReceiveView::SyncCanvas()
         }
         for (int i = firstStale; i <= lastStale; ++i)
         {
+            if (m_rowDrawn[static_cast<std::size_t>(i)] == wanted(i))
+                continue;
             const std::int64_t start = std::int64_t(first + i) * m_columns;
             const int have = static_cast<int>(std::clamp<std::int64_t>(
                 static_cast<std::int64_t>(text.size()) - (start - begin), 0, m_columns));
-            const int want =
-                static_cast<int>(std::clamp<std::int64_t>(m_length - start, 0, m_columns));
-            if (m_rowDrawn[static_cast<std::size_t>(i)] == want)
-                continue;
             ComposeRow(i, have > 0 ? text.data() + (start - begin) : nullptr, have, start);
             m_rowDrawn[static_cast<std::size_t>(i)] = current ? have : -1;
             changed |= QRect(0, i * m_rowHeight, viewport()->width(), m_rowHeight);
@@ -926,43 +931,51 @@ QRect CReceiveView::SyncCanvas()
         if (m_rowDrawn[static_cast<std::size_t>(i)] > 0)
             shown = std::int64_t(first + i) * m_columns + m_rowDrawn[static_cast<std::size_t>(i)];
     m_shownEnd = m_discarded + shown;
-    return changed;
+    return changed & viewport()->rect();
 }
 
-// Draws `count` characters starting at offset `firstOffset` into canvas row `canvasRow`, the
-// rest of the row blank, from the pre-drawn digits: copying pixels costs a fraction of
-// drawing every glyph anew.
-void CReceiveView::ComposeRow(int canvasRow, const char* text, int count, std::int64_t firstOffset)
+// Draws `count` characters starting at offset `firstOffset` into the view's row `row`, the rest
+// of the row blank, from the pre-drawn digits: copying pixels costs a fraction of drawing
+// every glyph anew.
+void CReceiveView::ComposeRow(int row, const char* text, int count, std::int64_t firstOffset)
 {
-    const int top = CanvasRowTop(canvasRow);
-    const int bottom = std::min(m_canvas.height(), CanvasRowTop(canvasRow + 1));
-    if (top >= bottom)
-        return;
-    const quint32 base = palette().color(QPalette::Base).rgb();
-    const std::int64_t selStart = std::min(m_anchor, m_cursor) - m_discarded;
-    const std::int64_t selEnd = std::max(m_anchor, m_cursor) - m_discarded;
-    const std::size_t tileBand = hasFocus() ? 0 : 2;
+    const int ringRow = (m_ring + row) % CanvasRows();
+    const int top = CanvasRowTop(ringRow);
+    const int bottom = std::min(m_canvas.height(), CanvasRowTop(ringRow + 1));
     const int left = static_cast<int>(std::lround(kLeftMargin * m_pixelRatio));
     const int width = m_canvas.width();
-    const int drawn = std::min(count, std::max(0, (width - left) / m_pitch));
+    count = std::min(count, std::max(0, (width - left) / m_pitch));
+
+    // Where each character's tile starts in a line of the plain band of m_tiles.
+    const std::int64_t selStart = std::min(m_anchor, m_cursor) - m_discarded;
+    const std::int64_t selEnd = std::max(m_anchor, m_cursor) - m_discarded;
+    const std::size_t selectedBand = static_cast<std::size_t>(m_tileHeight) *
+                                     static_cast<std::size_t>(m_tiles.bytesPerLine()) /
+                                     sizeof(quint32);
+    m_tileOffsets.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+    {
+        const int digit = DigitIndex(text[i]);
+        const std::int64_t offset = firstOffset + i;
+        m_tileOffsets[static_cast<std::size_t>(i)] =
+            (offset >= selStart && offset < selEnd ? selectedBand : 0) +
+            static_cast<std::size_t>(digit < 0 ? kBlankTile : digit) *
+                static_cast<std::size_t>(m_pitch);
+    }
+
+    const quint32 base = palette().color(QPalette::Base).rgb();
+    const int focusBand = hasFocus() ? 0 : 2;
+    const std::size_t tileBytes = static_cast<std::size_t>(m_pitch) * sizeof(quint32);
     for (int y = top; y < bottom; ++y)
     {
         auto* line = reinterpret_cast<quint32*>(m_canvas.scanLine(y));
-        std::fill(line, line + width, base);
-        const int tileLine = std::min(y - top, m_tileHeight - 1);
-        for (int i = 0; i < drawn; ++i)
-        {
-            const std::int64_t offset = firstOffset + i;
-            const int digit = DigitIndex(text[i]);
-            const bool selected = offset >= selStart && offset < selEnd;
-            const std::size_t tile = static_cast<std::size_t>(digit < 0 ? kBlankTile : digit);
-            const auto* source =
-                reinterpret_cast<const quint32*>(m_tiles.constScanLine(
-                    static_cast<int>(tileBand + (selected ? 1 : 0)) * m_tileHeight + tileLine)) +
-                tile * static_cast<std::size_t>(m_pitch);
-            std::memcpy(line + left + i * m_pitch, source,
-                        static_cast<std::size_t>(m_pitch) * sizeof(quint32));
-        }
+        const auto* tiles = reinterpret_cast<const quint32*>(
+            m_tiles.constScanLine(focusBand * m_tileHeight + std::min(y - top, m_tileHeight - 1)));
+        std::fill(line, line + left, base);
+        quint32* at = line + left;
+        for (int i = 0; i < count; ++i, at += m_pitch)
+            std::memcpy(at, tiles + m_tileOffsets[static_cast<std::size_t>(i)], tileBytes);
+        std::fill(at, line + width, base);
     }
 }
 

@@ -103,10 +103,10 @@ class CReceiveView : public QAbstractScrollArea
 
     // The canvas: what the viewport shows, in device pixels.
     int CanvasRows() const;
-    int CanvasRowTop(int row) const; // device pixels
+    int CanvasRowTop(int row) const; // device pixels from the canvas's top
     void InvalidateCanvas();
     QRect SyncCanvas(); // brings the canvas up to date; returns what changed, in widget pixels
-    void ComposeRow(int canvasRow, const char* text, int count, std::int64_t firstOffset);
+    void ComposeRow(int row, const char* text, int count, std::int64_t firstOffset);
     void SelectionChanged();
 
     void StartCopy(int start, int end);
@@ -117,11 +117,13 @@ class CReceiveView : public QAbstractScrollArea
 
     // Every digit drawn once per look (UpdateMetrics); rows are composed from these tiles.
     QImage m_tiles;
-    QImage m_canvas;
-    int m_canvasFirst = -1;        // the row at the canvas's top; -1: nothing valid
-    std::int64_t m_canvasBase = 0; // the log's discarded count the canvas was composed at
-    std::vector<int> m_rowDrawn;   // characters drawn in each canvas row; -1: to compose
-    std::int64_t m_shownEnd = 0;   // absolute end of the text on the canvas
+    QImage m_canvas;                        // a ring of the visible rows, in device pixels
+    int m_ring = 0;                         // the canvas row that is the view's top row
+    int m_canvasFirst = -1;                 // the row shown at the top; -1: nothing valid
+    std::vector<std::size_t> m_tileOffsets; // the tile of each character of a row
+    std::int64_t m_canvasBase = 0;          // the log's discarded count the canvas was composed at
+    std::vector<int> m_rowDrawn;            // characters drawn in each canvas row; -1: to compose
+    std::int64_t m_shownEnd = 0;            // absolute end of the text on the canvas
     bool m_inRefresh = false;
     qreal m_pixelRatio = 1;
     int m_pitch = 1;      // device pixels per character
