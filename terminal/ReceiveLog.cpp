@@ -81,20 +81,30 @@ void CReceiveLog::DiscardLocked(std::unique_lock<std::mutex>& lock, std::int64_t
         m_text.DiscardPrefix(static_cast<int>(drop));
         return;
     }
-    // Readers see the shorter text from now on; the move goes in slices, with the lock let go
-    // in between. A clear in between leaves nothing to move.
+    // Readers see the shorter text from now on. The rest moves to the front a slice at a time
+    // without the lock: a slice lands in the gap, which no reader looks at, and is read from
+    // where readers read only (so slices are at most the gap). The lock covers only the
+    // bookkeeping between slices. A clear meanwhile waits for the slice under way (it would
+    // free the block) and leaves nothing to move.
     m_gap = static_cast<int>(drop);
     m_moved = 0;
     const std::uint64_t clears = m_clears;
-    while (m_moved < keep)
+    const int slice = std::min(kMoveSlice, m_gap);
+    lock.unlock();
+    for (;;)
     {
-        const int slice = std::min(kMoveSlice, keep - m_moved);
-        m_text.MoveWithin(m_moved, m_moved + m_gap, slice);
-        m_moved += slice;
-        lock.unlock();
+        const std::lock_guard moving(m_moving);
         lock.lock();
         if (m_clears != clears)
             return;
+        if (m_moved >= keep)
+            break;
+        const int at = m_moved, count = std::min(slice, keep - m_moved);
+        lock.unlock();
+        m_text.MoveWithin(at, at + m_gap, count);
+        lock.lock();
+        m_moved += count;
+        lock.unlock();
     }
     m_text.Truncate(keep);
     m_gap = 0;
@@ -103,6 +113,7 @@ void CReceiveLog::DiscardLocked(std::unique_lock<std::mutex>& lock, std::int64_t
 
 void CReceiveLog::Clear()
 {
+    const std::lock_guard moving(m_moving);
     const std::lock_guard lock(m_mutex);
     m_text.Assign("");
     m_discarded = 0;

@@ -14,10 +14,11 @@
 // to grow the text cannot be had. DiscardedLocked() counts the characters dropped from the
 // front since the last clear, so readers can keep positions. A discard takes effect for readers
 // at once, but moving the rest of a large text to the front takes long (about 150 ms at the
-// limit), so the appender moves it in slices of kMoveSlice characters and lets go of the lock
-// between them: a reader waits at most for one slice. Until the move is done the text lies in
-// two pieces in the buffer, which ReadLocked joins; TextLocked() is the buffer as it lies and
-// is the text itself only while MovingLocked() is false.
+// limit), so the appender moves it in slices of kMoveSlice characters outside the lock, which
+// it takes only between slices: readers never wait for the move, and a clear waits for one
+// slice at most. Until the move is done the text lies in two pieces in the buffer, which
+// ReadLocked joins; TextLocked() is the buffer as it lies and is the text itself only while
+// MovingLocked() is false.
 //
 // Memory: about two bytes per received byte. To keep it so, the first log fixes glibc's mmap
 // threshold at 128 KiB for the whole process (see the constructor).
@@ -34,7 +35,7 @@
 class CReceiveLog
 {
   public:
-    static constexpr int kMoveSlice = 4 << 20; // characters moved per hold of the lock
+    static constexpr int kMoveSlice = 4 << 20; // characters moved at a time by a discard
 
     explicit CReceiveLog(int limit = CTextBuffer::kDefaultLimit);
     CReceiveLog(const CReceiveLog&) = delete;
@@ -78,6 +79,8 @@ class CReceiveLog
     // Appenders take turns on this lock, held across a whole append, so that one whose discard
     // lets go of m_mutex between slices is never overtaken. Only they use the scratch block.
     std::mutex m_appending;
+    // Held while a slice of a discard moves outside m_mutex; taken before m_mutex.
+    std::mutex m_moving;
     std::unique_ptr<char[]> m_scratch;
     std::size_t m_scratchSize = 0;
 };
