@@ -76,7 +76,7 @@ TEST(ReceiveLog, ReadersBetweenTheSlicesOfADiscardSeeTheNewestDataWhole)
 {
     // A log large enough that a discard moves the rest in several slices, the lock let go in
     // between; readers on another thread must always see the text as if moved at once.
-    const int limit = 3 * CReceiveLog::kMoveSlice;
+    const int limit = 2 * CReceiveLog::kMoveSlice;
     CReceiveLog log(limit);
     const Bytes pattern = SeededBytes(65521, 6); // a prime period, so blocks fall all over it
     const std::string hex = HexOf(pattern) + HexOf(pattern);
@@ -87,7 +87,7 @@ TEST(ReceiveLog, ReadersBetweenTheSlicesOfADiscardSeeTheNewestDataWhole)
         [&]
         {
             Bytes block(4096);
-            for (std::size_t sent = 0; sent < 3 * static_cast<std::size_t>(limit) / 2;
+            for (std::size_t sent = 0; sent < 3 * static_cast<std::size_t>(limit) / 4;
                  sent += block.size())
             {
                 for (std::size_t i = 0; i < block.size(); ++i)
