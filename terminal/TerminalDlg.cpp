@@ -61,7 +61,8 @@ template <class T> T* As(QWidget* widget)
 {
     T* control = qobject_cast<T*>(widget);
     if (control == nullptr)
-        qFatal("control %s is not a %s", widget ? qPrintable(widget->objectName()) : "(missing)",
+        qFatal("control %s is not a %s",
+               widget ? qPrintable(widget->objectName()) : "(missing)",
                T::staticMetaObject.className());
     return control;
 }
