@@ -322,8 +322,7 @@ CReceiveView::CReceiveView(QWidget* parent) : QAbstractScrollArea(parent)
     setVerticalScrollBar(new CFollowingScrollBar(Qt::Vertical, this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // The view paints every pixel itself; this also lets scrolling move pixels instead of
-    // repainting the whole viewport.
+    // The view paints every pixel itself, from its canvas.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setAutoFillBackground(false);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -369,7 +368,7 @@ void CReceiveView::Refresh()
 
     auto* bar = static_cast<CFollowingScrollBar*>(verticalScrollBar());
     const bool atEnd = IsAtEnd();
-    const std::int64_t oldEnd = m_discarded + m_length;
+    std::int64_t oldEnd = m_discarded + m_length; // the text assistive technologies know of
     bool replaced = false;
     m_inRefresh = true; // the canvas follows the scroll bar once, below
     bar->Batch(
@@ -381,6 +380,7 @@ void CReceiveView::Refresh()
                 m_discarded = discarded;
                 m_length = length;
                 m_anchor = m_cursor = discarded;
+                oldEnd = discarded; // all of the new generation is new to them
                 UpdateScrollRange();
                 bar->setValue(0);
                 replaced = true;
