@@ -10,9 +10,12 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionSlider>
@@ -28,6 +31,30 @@ constexpr int kLeftMargin = 3; // pixels between the frame and the first column
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr std::size_t kTileCount = 17; // the 16 digits and a blank
 constexpr std::size_t kBlankTile = 16;
+// Copies up to this many characters are made at once on the user-interface thread (a few
+// milliseconds); larger ones beside it, in slices of this size under the log's lock.
+constexpr int kCopySlice = 4 << 20;
+
+// The text units that assistive technologies step through: a character, a byte (two digits),
+// and a visual row for lines, sentences and paragraphs, since the log is one run of digits
+// with nothing else to end them.
+int UnitSize(QAccessible::TextBoundaryType type, int columns)
+{
+    switch (type)
+    {
+    case QAccessible::CharBoundary:
+        return 1;
+    case QAccessible::WordBoundary:
+        return 2;
+    case QAccessible::SentenceBoundary:
+    case QAccessible::ParagraphBoundary:
+    case QAccessible::LineBoundary:
+        return columns;
+    case QAccessible::NoBoundary:
+        break;
+    }
+    return 0;
+}
 
 int DigitIndex(char ch)
 {
@@ -104,31 +131,46 @@ class CReceiveViewAccessible : public QAccessibleWidget, public QAccessibleTextI
     }
     QString text(QAccessible::Text t) const override { return QAccessibleWidget::text(t); }
 
-    // Characters and visual rows are answered from the log directly; the base class would
-    // fetch the whole text for every question.
-    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundaryType, int* startOffset,
+    // Every unit is answered from the log around the offset; the base class would fetch the
+    // whole text for every question.
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int* startOffset,
                          int* endOffset) const override
     {
-        const CReceiveView* view = View();
-        const int length = view->Length();
+        const int length = View()->Length();
+        if (type == QAccessible::NoBoundary)
+            return Unit(0, length, startOffset, endOffset);
         if (offset < 0 || offset >= length)
-        {
-            *startOffset = *endOffset = -1;
-            return QString();
-        }
-        if (boundaryType == QAccessible::CharBoundary)
-        {
-            *startOffset = offset;
-            *endOffset = offset + 1;
-            return view->Text(offset, offset + 1);
-        }
-        if (boundaryType == QAccessible::LineBoundary)
-        {
-            *startOffset = offset / view->Columns() * view->Columns();
-            *endOffset = std::min(length, *startOffset + view->Columns());
-            return view->Text(*startOffset, *endOffset);
-        }
-        return QAccessibleTextInterface::textAtOffset(offset, boundaryType, startOffset, endOffset);
+            return Unit(-1, -1, startOffset, endOffset);
+        const int size = UnitSize(type, View()->Columns());
+        const int start = offset / size * size;
+        return Unit(start, start + size, startOffset, endOffset);
+    }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int* startOffset,
+                             int* endOffset) const override
+    {
+        const int length = View()->Length();
+        const int size = UnitSize(type, View()->Columns());
+        if (size == 0 || offset <= 0)
+            return Unit(-1, -1, startOffset, endOffset);
+        // The unit that ends where the one holding `offset` starts (the text's end counts as
+        // a start).
+        const int start = offset >= length ? length : offset / size * size;
+        if (start == 0)
+            return Unit(-1, -1, startOffset, endOffset);
+        const int before = (start - 1) / size * size;
+        return Unit(before, before + size, startOffset, endOffset);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int* startOffset,
+                            int* endOffset) const override
+    {
+        const int length = View()->Length();
+        const int size = UnitSize(type, View()->Columns());
+        if (size == 0 || offset < 0 || offset >= length)
+            return Unit(-1, -1, startOffset, endOffset);
+        const int after = offset / size * size + size;
+        if (after >= length)
+            return Unit(-1, -1, startOffset, endOffset);
+        return Unit(after, after + size, startOffset, endOffset);
     }
 
     int characterCount() const override { return View()->Length(); }
@@ -150,15 +192,31 @@ class CReceiveViewAccessible : public QAccessibleWidget, public QAccessibleTextI
 
     void scrollToSubstring(int startIndex, int) override { View()->ScrollToOffset(startIndex); }
 
+    // Every character looks alike; the run reported is the row around the offset, so that a
+    // reader that fetches the run's text never fetches the whole log.
     QString attributes(int offset, int* startOffset, int* endOffset) const override
     {
-        *startOffset = 0;
-        *endOffset = std::max(offset, View()->Length());
+        const int length = View()->Length();
+        const int columns = View()->Columns();
+        offset = std::clamp(offset, 0, length);
+        *startOffset = offset == length ? length : offset / columns * columns;
+        *endOffset = std::min(length, *startOffset + columns);
         return QString();
     }
 
   private:
     CReceiveView* View() const { return static_cast<CReceiveView*>(widget()); }
+    QString Unit(int start, int end, int* startOffset, int* endOffset) const
+    {
+        if (start < 0)
+        {
+            *startOffset = *endOffset = -1;
+            return QString();
+        }
+        *startOffset = start;
+        *endOffset = std::min(end, View()->Length());
+        return View()->Text(start, *endOffset);
+    }
 };
 
 // While the view follows streaming data, the scroll bar's range and value change every frame,
@@ -212,6 +270,32 @@ class CFollowingScrollBar : public QScrollBar
     Picture m_painted{QRect(-1, -1, 0, 0)};
 };
 
+// The primary selection, offered without a copy: the text is read from the log only when
+// another program asks for it, and is then the view's selection at that moment.
+class CSelectionMimeData : public QMimeData
+{
+  public:
+    explicit CSelectionMimeData(CReceiveView* view) : m_view(view) {}
+
+    QStringList formats() const override { return {QStringLiteral("text/plain")}; }
+    bool hasFormat(const QString& mimeType) const override
+    {
+        return mimeType == QLatin1String("text/plain");
+    }
+
+  protected:
+    QVariant retrieveData(const QString& mimeType, QMetaType) const override
+    {
+        if (!hasFormat(mimeType) || m_view == nullptr ||
+            m_view->SelectionEnd() - m_view->SelectionStart() > CReceiveView::kCopyLimit)
+            return QVariant();
+        return m_view->SelectedText();
+    }
+
+  private:
+    QPointer<CReceiveView> m_view;
+};
+
 QAccessibleInterface* ReceiveViewAccessibleFactory(const QString& className, QObject* object)
 {
     if (className == QLatin1String("CReceiveView") && object != nullptr && object->isWidgetType())
@@ -238,8 +322,7 @@ CReceiveView::CReceiveView(QWidget* parent) : QAbstractScrollArea(parent)
     setVerticalScrollBar(new CFollowingScrollBar(Qt::Vertical, this));
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // The view paints every pixel itself; this also lets scrolling move pixels instead of
-    // repainting the whole viewport.
+    // The view paints every pixel itself, from its canvas.
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setAutoFillBackground(false);
     viewport()->setCursor(Qt::IBeamCursor);
@@ -250,10 +333,14 @@ CReceiveView::CReceiveView(QWidget* parent) : QAbstractScrollArea(parent)
     UpdateScrollRange();
 }
 
-CReceiveView::~CReceiveView() = default;
+CReceiveView::~CReceiveView()
+{
+    StopCopy();
+}
 
 void CReceiveView::SetLog(const CReceiveLog* log)
 {
+    StopCopy();
     m_log = log;
     m_length = 0;
     m_discarded = 0;
@@ -274,15 +361,16 @@ void CReceiveView::Refresh()
     if (m_log != nullptr)
     {
         const std::lock_guard lock(m_log->Mutex());
-        length = m_log->TextLocked().GetLength();
+        length = m_log->LengthLocked();
         discarded = m_log->DiscardedLocked();
         clears = m_log->ClearsLocked();
     }
 
     auto* bar = static_cast<CFollowingScrollBar*>(verticalScrollBar());
     const bool atEnd = IsAtEnd();
-    const int oldLength = m_length;
+    std::int64_t oldEnd = m_discarded + m_length; // the text assistive technologies know of
     bool replaced = false;
+    m_inRefresh = true; // the canvas follows the scroll bar once, below
     bar->Batch(
         [&]
         {
@@ -292,6 +380,7 @@ void CReceiveView::Refresh()
                 m_discarded = discarded;
                 m_length = length;
                 m_anchor = m_cursor = discarded;
+                oldEnd = discarded; // all of the new generation is new to them
                 UpdateScrollRange();
                 bar->setValue(0);
                 replaced = true;
@@ -315,11 +404,13 @@ void CReceiveView::Refresh()
             if (atEnd)
                 bar->setValue(bar->maximum());
         });
+    m_inRefresh = false;
     if (replaced)
-        viewport()->update();
-    else if (m_length > oldLength)
-        UpdateRows(oldLength / m_columns, (m_length - 1) / m_columns);
-    NotifyAccessibility(oldLength, replaced);
+        InvalidateCanvas();
+    const QRect changed = SyncCanvas();
+    if (!changed.isEmpty())
+        viewport()->update(changed);
+    NotifyAccessibility(oldEnd, replaced);
 }
 
 QString CReceiveView::Text(int from, int to) const
@@ -328,7 +419,14 @@ QString CReceiveView::Text(int from, int to) const
         return QString();
     from = std::clamp(from, 0, m_length);
     to = std::clamp(to, from, m_length);
-    return QString::fromLatin1(m_log->Copy(from, to));
+    // Latin-1 straight from the log into one string of the range's length.
+    QString text;
+    text.reserve(to - from);
+    const std::lock_guard lock(m_log->Mutex());
+    m_log->ReadLocked(from, to,
+                      [&](const char* piece, int count)
+                      { text.append(QLatin1StringView(piece, count)); });
+    return text;
 }
 
 int CReceiveView::RowCount() const
@@ -360,7 +458,7 @@ void CReceiveView::SetSelection(int start, int end)
 {
     m_anchor = m_discarded + std::clamp(start, 0, m_length);
     m_cursor = m_discarded + std::clamp(end, 0, m_length);
-    viewport()->update();
+    SelectionChanged();
 }
 
 void CReceiveView::SelectAll()
@@ -383,10 +481,84 @@ QString CReceiveView::SelectedText() const
     return Text(SelectionStart(), SelectionEnd());
 }
 
-void CReceiveView::CopySelection() const
+void CReceiveView::CopySelection()
 {
-    if (SelectionStart() != SelectionEnd())
-        QGuiApplication::clipboard()->setText(SelectedText());
+    const int start = SelectionStart(), end = SelectionEnd();
+    if (start == end)
+        return;
+    if (end - start > kCopyLimit)
+    {
+        QMessageBox::warning(this, tr("Copy"),
+                             tr("The selection holds %L1 characters; at most %L2 can be copied "
+                                "at once. Nothing was copied.")
+                                 .arg(end - start)
+                                 .arg(kCopyLimit));
+        return;
+    }
+    if (end - start <= kCopySlice)
+        QGuiApplication::clipboard()->setText(Text(start, end));
+    else
+        StartCopy(start, end);
+}
+
+// The copier reads the log a slice at a time, so that neither the receive worker nor the
+// user-interface thread waits long for the lock, and hands the text over when it is whole. Data
+// that a clear or a discard takes away before it was read ends the copy.
+void CReceiveView::StartCopy(int start, int end)
+{
+    StopCopy();
+    m_stopCopy = false;
+    const CReceiveLog* log = m_log;
+    const std::int64_t from = m_discarded + start, to = m_discarded + end;
+    const std::uint64_t clears = m_clears;
+    const std::uint64_t id = ++m_copyId;
+    m_copier = std::thread(
+        [this, log, from, to, clears, id]
+        {
+            QString text;
+            text.reserve(static_cast<qsizetype>(to - from));
+            bool whole = true;
+            for (std::int64_t at = from; whole && at < to && !m_stopCopy;)
+            {
+                const std::lock_guard lock(log->Mutex());
+                const std::int64_t local = at - log->DiscardedLocked();
+                const std::int64_t count = std::min<std::int64_t>(kCopySlice, to - at);
+                whole = log->ClearsLocked() == clears && local >= 0 &&
+                        local + count <= log->LengthLocked();
+                if (whole)
+                    log->ReadLocked(static_cast<int>(local), static_cast<int>(local + count),
+                                    [&](const char* piece, int n)
+                                    { text.append(QLatin1StringView(piece, n)); });
+                at += count;
+            }
+            if (!m_stopCopy)
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, id, text = std::move(text), whole] { CopyFinished(id, text, whole); },
+                    Qt::QueuedConnection);
+        });
+}
+
+void CReceiveView::StopCopy()
+{
+    ++m_copyId; // a copy that has already handed over its text is ignored when it arrives
+    m_stopCopy = true;
+    if (m_copier.joinable())
+        m_copier.join();
+}
+
+void CReceiveView::CopyFinished(std::uint64_t id, const QString& text, bool whole)
+{
+    if (id != m_copyId)
+        return;
+    if (m_copier.joinable())
+        m_copier.join(); // it has handed over its text and is ending
+    if (whole)
+        QGuiApplication::clipboard()->setText(text);
+    else
+        QMessageBox::warning(this, tr("Copy"),
+                             tr("The selected data was cleared or discarded before it could be "
+                                "copied. Nothing was copied."));
 }
 
 int CReceiveView::OffsetAt(QPoint point) const
@@ -418,73 +590,28 @@ void CReceiveView::paintEvent(QPaintEvent* event)
         UpdateColumns();
         UpdateScrollRange();
     }
+    SyncCanvas(); // nothing to do unless the canvas was invalidated
     QPainter painter(viewport());
     const QRect area = event->rect();
-    painter.fillRect(area, palette().brush(QPalette::Base));
-    if (m_log == nullptr)
-        return;
-
-    const int first = FirstVisibleRow();
-    const int firstRow = first + std::max(0, area.top()) / m_rowHeight;
-    const int lastRow = first + std::max(0, area.bottom()) / m_rowHeight;
-
-    // Copy just the rows being painted; the lock is held for that copy only.
-    std::string rows;
-    int begin = 0;
-    std::int64_t discarded = 0;
+    // The canvas is a ring of rows: the rows from m_ring on are the top of the view, those
+    // before it follow them.
+    const int wrap = CanvasRowTop(CanvasRows() - m_ring); // device pixels
+    const int ringTop = CanvasRowTop(m_ring);
+    const auto blit = [&](qreal top, qreal bottom, qreal sourceTop)
     {
-        const std::lock_guard lock(m_log->Mutex());
-        const CTextBuffer& text = m_log->TextLocked();
-        const std::int64_t length = text.GetLength();
-        begin =
-            static_cast<int>(std::min<std::int64_t>(length, std::int64_t(firstRow) * m_columns));
-        const int end = static_cast<int>(
-            std::min<std::int64_t>(length, (std::int64_t(lastRow) + 1) * m_columns));
-        rows.assign(text.GetText() + begin, static_cast<std::size_t>(end - begin));
-        discarded = m_log->DiscardedLocked();
-    }
-    const int end = begin + static_cast<int>(rows.size());
-
-    const std::int64_t selStartAbs = std::min(m_anchor, m_cursor);
-    const std::int64_t selEndAbs = std::max(m_anchor, m_cursor);
-    const std::int64_t selStart = std::clamp<std::int64_t>(selStartAbs - discarded, begin, end);
-    const std::int64_t selEnd = std::clamp<std::int64_t>(selEndAbs - discarded, selStart, end);
-
-    // Each row is composed from the pre-drawn digits and drawn as one image: copying pixels
-    // costs a fraction of blending every glyph anew.
-    const std::size_t tileBand = hasFocus() ? 0 : 2;
-    for (int row = begin / m_columns; row * m_columns < end; ++row)
-    {
-        const int rowStart = row * m_columns;
-        const int count = std::min(m_columns, end - rowStart);
-        for (int i = 0; i < count; ++i)
-        {
-            const int offset = rowStart + i;
-            const int digit = DigitIndex(rows[static_cast<std::size_t>(offset - begin)]);
-            const bool selected = offset >= selStart && offset < selEnd;
-            m_tileOffsets[static_cast<std::size_t>(i)] =
-                (tileBand + (selected ? 1 : 0)) * kTileCount +
-                static_cast<std::size_t>(digit < 0 ? kBlankTile : digit);
-        }
-        const std::size_t tileBytes = static_cast<std::size_t>(m_pitch) * sizeof(quint32);
-        for (int y = 0; y < m_tileHeight; ++y)
-        {
-            auto* line = reinterpret_cast<quint32*>(m_rowImage.scanLine(y));
-            for (int i = 0; i < count; ++i)
-            {
-                const std::size_t tile = m_tileOffsets[static_cast<std::size_t>(i)];
-                const auto* source = reinterpret_cast<const quint32*>(m_tiles.constScanLine(
-                                         static_cast<int>(tile / kTileCount) * m_tileHeight + y)) +
-                                     (tile % kTileCount) * static_cast<std::size_t>(m_pitch);
-                std::memcpy(line + static_cast<std::size_t>(i) * static_cast<std::size_t>(m_pitch),
-                            source, tileBytes);
-            }
-        }
-        painter.drawImage(QPointF(kLeftMargin, RowTop(row)), m_rowImage,
-                          QRect(0, 0, count * m_pitch, m_tileHeight));
-    }
-
-    emit painted(discarded + end);
+        const qreal from = std::max<qreal>(top, area.top() * m_pixelRatio);
+        const qreal to = std::min<qreal>(bottom, (area.bottom() + 1) * m_pixelRatio);
+        if (from >= to)
+            return;
+        const QRectF source(area.left() * m_pixelRatio, sourceTop + (from - top),
+                            area.width() * m_pixelRatio, to - from);
+        const QRectF target(area.left(), from / m_pixelRatio, area.width(),
+                            (to - from) / m_pixelRatio);
+        painter.drawImage(target, m_canvas, source);
+    };
+    blit(0, wrap, ringTop);
+    blit(wrap, m_canvas.height(), 0);
+    emit painted(m_shownEnd);
 }
 
 void CReceiveView::resizeEvent(QResizeEvent* event)
@@ -494,16 +621,21 @@ void CReceiveView::resizeEvent(QResizeEvent* event)
     const int firstOffset = FirstVisibleRow() * m_columns;
     UpdateColumns();
     UpdateScrollRange();
+    m_inRefresh = true;
     verticalScrollBar()->setValue(atEnd ? verticalScrollBar()->maximum() : firstOffset / m_columns);
+    m_inRefresh = false;
+    InvalidateCanvas();
     viewport()->update();
 }
 
-void CReceiveView::scrollContentsBy(int, int dy)
+// The user scrolled, or the view follows the end: rows still on screen move as pixels.
+void CReceiveView::scrollContentsBy(int, int)
 {
-    if (std::abs(dy) < VisibleRows())
-        viewport()->scroll(0, dy * m_rowHeight);
-    else
-        viewport()->update();
+    if (m_inRefresh)
+        return; // Refresh brings the canvas up to date itself
+    const QRect changed = SyncCanvas();
+    if (!changed.isEmpty())
+        viewport()->update(changed);
 }
 
 void CReceiveView::changeEvent(QEvent* event)
@@ -514,25 +646,28 @@ void CReceiveView::changeEvent(QEvent* event)
         UpdateMetrics();
         UpdateColumns();
         UpdateScrollRange();
+        InvalidateCanvas();
         viewport()->update();
     }
     else if (event->type() == QEvent::PaletteChange)
     {
         UpdateMetrics();
+        InvalidateCanvas();
         viewport()->update();
     }
 }
 
+// The selection's colours differ with and without focus.
 void CReceiveView::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
-    viewport()->update();
+    SelectionChanged();
 }
 
 void CReceiveView::focusOutEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusOutEvent(event);
-    viewport()->update();
+    SelectionChanged();
 }
 
 void CReceiveView::keyPressEvent(QKeyEvent* event)
@@ -567,7 +702,7 @@ void CReceiveView::mousePressEvent(QMouseEvent* event)
         m_anchor = offset;
     m_cursor = offset;
     m_selecting = true;
-    viewport()->update();
+    SelectionChanged();
 }
 
 void CReceiveView::mouseMoveEvent(QMouseEvent* event)
@@ -580,7 +715,7 @@ void CReceiveView::mouseMoveEvent(QMouseEvent* event)
     else if (point.y() >= viewport()->height())
         verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     m_cursor = m_discarded + OffsetAt(point);
-    viewport()->update();
+    SelectionChanged();
 }
 
 void CReceiveView::mouseReleaseEvent(QMouseEvent* event)
@@ -593,7 +728,7 @@ void CReceiveView::mouseReleaseEvent(QMouseEvent* event)
     m_selecting = false;
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard->supportsSelection() && SelectionStart() != SelectionEnd())
-        clipboard->setText(SelectedText(), QClipboard::Selection);
+        clipboard->setMimeData(new CSelectionMimeData(this), QClipboard::Selection);
 }
 
 void CReceiveView::contextMenuEvent(QContextMenuEvent* event)
@@ -651,9 +786,7 @@ void CReceiveView::UpdateColumns()
     const int usable = viewport()->width() - 2 * kLeftMargin;
     const int columns = static_cast<int>(std::floor(usable / m_advance));
     m_columns = std::max(2, columns & ~1);
-    m_tileOffsets.resize(static_cast<std::size_t>(m_columns));
-    m_rowImage = QImage(m_columns * m_pitch, m_tileHeight, QImage::Format_RGB32);
-    m_rowImage.setDevicePixelRatio(m_pixelRatio);
+    InvalidateCanvas();
 }
 
 void CReceiveView::UpdateScrollRange()
@@ -673,37 +806,196 @@ int CReceiveView::RowTop(int row) const
     return (row - FirstVisibleRow()) * m_rowHeight;
 }
 
-void CReceiveView::UpdateRows(int firstRow, int lastRow)
-{
-    const int first = FirstVisibleRow();
-    firstRow = std::max(firstRow, first);
-    lastRow = std::min(lastRow, first + VisibleRows());
-    if (firstRow > lastRow)
-        return;
-    viewport()->update(
-        QRect(0, RowTop(firstRow), viewport()->width(), (lastRow - firstRow + 1) * m_rowHeight));
-}
-
 int CReceiveView::ToLocal(std::int64_t absolute) const
 {
     return static_cast<int>(std::clamp<std::int64_t>(absolute - m_discarded, 0, m_length));
 }
 
-void CReceiveView::NotifyAccessibility(int oldLength, bool replaced)
+int CReceiveView::CanvasRows() const
+{
+    return (viewport()->height() + m_rowHeight - 1) / m_rowHeight;
+}
+
+int CReceiveView::CanvasRowTop(int row) const
+{
+    return static_cast<int>(std::lround(row * m_rowHeight * m_pixelRatio));
+}
+
+void CReceiveView::InvalidateCanvas()
+{
+    m_canvasFirst = -1;
+}
+
+void CReceiveView::SelectionChanged()
+{
+    InvalidateCanvas();
+    viewport()->update();
+}
+
+QRect CReceiveView::SyncCanvas()
+{
+    const int rows = CanvasRows();
+    const QSize size(static_cast<int>(std::ceil(viewport()->width() * m_pixelRatio)),
+                     CanvasRowTop(rows));
+    if (m_canvas.size() != size || m_canvas.devicePixelRatio() != m_pixelRatio ||
+        static_cast<int>(m_rowDrawn.size()) != rows)
+    {
+        m_canvas = QImage(size, QImage::Format_RGB32);
+        m_canvas.setDevicePixelRatio(m_pixelRatio);
+        m_rowDrawn.assign(static_cast<std::size_t>(rows), -1);
+        m_canvasFirst = -1;
+    }
+
+    const int first = FirstVisibleRow();
+    QRect changed;
+    if (m_canvasFirst < 0 || m_canvasBase != m_discarded)
+    {
+        std::fill(m_rowDrawn.begin(), m_rowDrawn.end(), -1);
+        m_ring = 0;
+        changed = viewport()->rect();
+    }
+    else if (first != m_canvasFirst)
+    {
+        // Rows still on screen stay where they are in the ring; only its start moves. That
+        // needs rows of a whole number of device pixels (always so at whole scale factors).
+        const int shift = first - m_canvasFirst;
+        if (std::abs(shift) < rows && CanvasRowTop(rows) == rows * CanvasRowTop(1))
+        {
+            m_ring = ((m_ring + shift) % rows + rows) % rows;
+            if (shift > 0)
+            {
+                std::rotate(m_rowDrawn.begin(), m_rowDrawn.begin() + shift, m_rowDrawn.end());
+                std::fill(m_rowDrawn.end() - shift, m_rowDrawn.end(), -1);
+            }
+            else
+            {
+                std::rotate(m_rowDrawn.rbegin(), m_rowDrawn.rbegin() - shift, m_rowDrawn.rend());
+                std::fill(m_rowDrawn.begin(), m_rowDrawn.begin() - shift, -1);
+            }
+        }
+        else
+        {
+            std::fill(m_rowDrawn.begin(), m_rowDrawn.end(), -1);
+            m_ring = 0;
+        }
+        changed = viewport()->rect();
+    }
+    m_canvasFirst = first;
+    m_canvasBase = m_discarded;
+
+    // The rows whose characters differ from what is drawn, read from the log in one go.
+    const auto wanted = [&](int i)
+    {
+        const std::int64_t start = std::int64_t(first + i) * m_columns;
+        return static_cast<int>(std::clamp<std::int64_t>(m_length - start, 0, m_columns));
+    };
+    int firstStale = rows, lastStale = -1;
+    for (int i = 0; i < rows; ++i)
+        if (m_rowDrawn[static_cast<std::size_t>(i)] != wanted(i))
+        {
+            firstStale = std::min(firstStale, i);
+            lastStale = i;
+        }
+    if (lastStale >= 0)
+    {
+        const std::int64_t begin = std::int64_t(first + firstStale) * m_columns;
+        const std::int64_t end =
+            std::min<std::int64_t>(m_length, std::int64_t(first + lastStale + 1) * m_columns);
+        std::string text;
+        bool current = true;
+        if (m_log != nullptr && end > begin)
+        {
+            const std::lock_guard lock(m_log->Mutex());
+            // Text added since the last Refresh does not matter here, but a clear or discard
+            // since then moved it: draw nothing and let the next Refresh draw it all.
+            current = m_log->ClearsLocked() == m_clears && m_log->DiscardedLocked() == m_discarded;
+            if (current)
+                m_log->ReadLocked(static_cast<int>(begin), static_cast<int>(end),
+                                  [&](const char* piece, int count) { text.append(piece, count); });
+        }
+        for (int i = firstStale; i <= lastStale; ++i)
+        {
+            if (m_rowDrawn[static_cast<std::size_t>(i)] == wanted(i))
+                continue;
+            const std::int64_t start = std::int64_t(first + i) * m_columns;
+            const int have = static_cast<int>(std::clamp<std::int64_t>(
+                static_cast<std::int64_t>(text.size()) - (start - begin), 0, m_columns));
+            ComposeRow(i, have > 0 ? text.data() + (start - begin) : nullptr, have, start);
+            m_rowDrawn[static_cast<std::size_t>(i)] = current ? have : -1;
+            changed |= QRect(0, i * m_rowHeight, viewport()->width(), m_rowHeight);
+        }
+    }
+
+    std::int64_t shown = 0;
+    for (int i = 0; i < rows; ++i)
+        if (m_rowDrawn[static_cast<std::size_t>(i)] > 0)
+            shown = std::int64_t(first + i) * m_columns + m_rowDrawn[static_cast<std::size_t>(i)];
+    m_shownEnd = m_discarded + shown;
+    return changed & viewport()->rect();
+}
+
+// Draws `count` characters starting at offset `firstOffset` into the view's row `row`, the rest
+// of the row blank, from the pre-drawn digits: copying pixels costs a fraction of drawing
+// every glyph anew.
+void CReceiveView::ComposeRow(int row, const char* text, int count, std::int64_t firstOffset)
+{
+    const int ringRow = (m_ring + row) % CanvasRows();
+    const int top = CanvasRowTop(ringRow);
+    const int bottom = std::min(m_canvas.height(), CanvasRowTop(ringRow + 1));
+    const int left = static_cast<int>(std::lround(kLeftMargin * m_pixelRatio));
+    const int width = m_canvas.width();
+    count = std::min(count, std::max(0, (width - left) / m_pitch));
+
+    // Where each character's tile starts in a line of the plain band of m_tiles.
+    const std::int64_t selStart = std::min(m_anchor, m_cursor) - m_discarded;
+    const std::int64_t selEnd = std::max(m_anchor, m_cursor) - m_discarded;
+    const std::size_t selectedBand = static_cast<std::size_t>(m_tileHeight) *
+                                     static_cast<std::size_t>(m_tiles.bytesPerLine()) /
+                                     sizeof(quint32);
+    m_tileOffsets.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i)
+    {
+        const int digit = DigitIndex(text[i]);
+        const std::int64_t offset = firstOffset + i;
+        m_tileOffsets[static_cast<std::size_t>(i)] =
+            (offset >= selStart && offset < selEnd ? selectedBand : 0) +
+            static_cast<std::size_t>(digit < 0 ? kBlankTile : digit) *
+                static_cast<std::size_t>(m_pitch);
+    }
+
+    const quint32 base = palette().color(QPalette::Base).rgb();
+    const int focusBand = hasFocus() ? 0 : 2;
+    const std::size_t tileBytes = static_cast<std::size_t>(m_pitch) * sizeof(quint32);
+    for (int y = top; y < bottom; ++y)
+    {
+        auto* line = reinterpret_cast<quint32*>(m_canvas.scanLine(y));
+        const auto* tiles = reinterpret_cast<const quint32*>(
+            m_tiles.constScanLine(focusBand * m_tileHeight + std::min(y - top, m_tileHeight - 1)));
+        std::fill(line, line + left, base);
+        quint32* at = line + left;
+        for (int i = 0; i < count; ++i, at += m_pitch)
+            std::memcpy(at, tiles + m_tileOffsets[static_cast<std::size_t>(i)], tileBytes);
+        std::fill(at, line + width, base);
+    }
+}
+
+// The one place that tells assistive technologies about changes of the text, once per refresh:
+// an insert event for the characters that came in since the last one, and, when a clear or a
+// discard moved every offset, the caret's new place. The removed text is not handed over:
+// AT-SPI would carry it whole, and a discard removes an eighth of the largest log.
+void CReceiveView::NotifyAccessibility(std::int64_t oldEnd, bool replaced)
 {
     if (!QAccessible::isActive())
         return;
     if (replaced)
     {
-        // Clearing and discarding move every offset; tell assistive technologies to read
-        // afresh rather than handing them the removed text.
-        QAccessibleTextRemoveEvent removed(this, 0, QString());
-        QAccessible::updateAccessibility(&removed);
-        oldLength = 0;
+        QAccessibleTextCursorEvent moved(this, SelectionEnd());
+        QAccessible::updateAccessibility(&moved);
     }
-    if (m_length > oldLength)
+    const int from = static_cast<int>(std::clamp<std::int64_t>(oldEnd - m_discarded, 0, m_length));
+    if (m_length > from)
     {
-        QAccessibleTextInsertEvent inserted(this, oldLength, Text(oldLength, m_length));
+        QAccessibleTextInsertEvent inserted(this, from, Text(from, m_length));
         QAccessible::updateAccessibility(&inserted);
     }
 }

@@ -3,23 +3,37 @@
 // bar; the user can select with the mouse or Ctrl+A and copy with Ctrl+C, and assistive
 // technologies read the text through the accessibility text interface.
 //
-// It keeps no copy of the text: every paint reads just the visible rows from the log, under
-// the log's lock. The font has one advance for every hex digit, so wrapping is arithmetic:
-// row r holds characters [r * Columns(), (r + 1) * Columns()), and Columns() is even, so a
-// byte's two digits never part. Painting therefore costs time in proportion to the visible
-// rows, whatever the log's size.
+// It keeps no copy of the text, only a picture of the visible rows (the canvas), composed from
+// digits drawn once per look. The font has one advance for every hex digit, so wrapping is
+// arithmetic: row r holds characters [r * Columns(), (r + 1) * Columns()), and Columns() is
+// even, so a byte's two digits never part. Refresh() takes in what changed in the log since
+// the last call (appended, discarded at the front, or cleared) and brings the canvas up to
+// date: rows that moved are moved as pixels, and only rows whose characters changed are read
+// from the log (briefly, under its lock) and composed; a refresh with nothing new draws
+// nothing. Painting only copies the canvas and never touches the log. So a frame costs time
+// in proportion to what changed on screen, whatever the log's size.
 //
-// Refresh() takes in what changed in the log since the last call (appended, discarded at the
-// front, or cleared). While the view is scrolled to the end it follows new data; when the user
-// has scrolled up it stays where it is. Positions (scrolling, selection) survive the log
-// discarding old data at the front.
+// While the view is scrolled to the end it follows new data; when the user has scrolled up it
+// stays where it is. Positions (scrolling, selection) survive the log discarding old data at
+// the front. Assistive technologies get one insert event per refresh for the characters that
+// came in, and a caret event when clearing or discarding moved every offset (the removed text
+// is not handed over: it can be most of the log); every accessible text call reads only the
+// characters it returns.
 //
-// User-interface thread only. The log must outlive the view or be detached with SetLog(nullptr).
+// Copy puts the selection on the clipboard as one string; above kCopyLimit characters it
+// refuses with a message box, and a large copy is made beside the user-interface thread, in
+// slices under the log's lock, and handed over when done. The primary selection is offered
+// as data that is read from the log only when another program asks for it.
+//
+// User-interface thread only. The log must outlive the view or be detached with SetLog(nullptr),
+// which also ends a copy in progress.
 #pragma once
 
 #include <QAbstractScrollArea>
 #include <QImage>
+#include <atomic>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 class CReceiveLog;
@@ -29,6 +43,8 @@ class CReceiveView : public QAbstractScrollArea
     Q_OBJECT
 
   public:
+    static constexpr int kCopyLimit = 256 << 20; // characters that one copy may take
+
     explicit CReceiveView(QWidget* parent = nullptr);
     ~CReceiveView() override;
 
@@ -52,7 +68,7 @@ class CReceiveView : public QAbstractScrollArea
     int SelectionStart() const;
     int SelectionEnd() const;
     QString SelectedText() const;
-    void CopySelection() const;
+    void CopySelection();
 
     // Viewport coordinates.
     int OffsetAt(QPoint point) const;
@@ -82,16 +98,33 @@ class CReceiveView : public QAbstractScrollArea
     void UpdateScrollRange();
     int VisibleRows() const;
     int RowTop(int row) const;
-    void UpdateRows(int firstRow, int lastRow);
     int ToLocal(std::int64_t absolute) const;
-    void NotifyAccessibility(int oldLength, bool replaced);
+    void NotifyAccessibility(std::int64_t oldEnd, bool replaced);
+
+    // The canvas: what the viewport shows, in device pixels.
+    int CanvasRows() const;
+    int CanvasRowTop(int row) const; // device pixels from the canvas's top
+    void InvalidateCanvas();
+    QRect SyncCanvas(); // brings the canvas up to date; returns what changed, in widget pixels
+    void ComposeRow(int row, const char* text, int count, std::int64_t firstOffset);
+    void SelectionChanged();
+
+    void StartCopy(int start, int end);
+    void StopCopy();
+    void CopyFinished(std::uint64_t id, const QString& text, bool whole);
 
     const CReceiveLog* m_log = nullptr;
 
     // Every digit drawn once per look (UpdateMetrics); rows are composed from these tiles.
     QImage m_tiles;
-    QImage m_rowImage;                      // one row being composed
-    std::vector<std::size_t> m_tileOffsets; // the tile of each character of that row
+    QImage m_canvas;                        // a ring of the visible rows, in device pixels
+    int m_ring = 0;                         // the canvas row that is the view's top row
+    int m_canvasFirst = -1;                 // the row shown at the top; -1: nothing valid
+    std::vector<std::size_t> m_tileOffsets; // the tile of each character of a row
+    std::int64_t m_canvasBase = 0;          // the log's discarded count the canvas was composed at
+    std::vector<int> m_rowDrawn;            // characters drawn in each canvas row; -1: to compose
+    std::int64_t m_shownEnd = 0;            // absolute end of the text on the canvas
+    bool m_inRefresh = false;
     qreal m_pixelRatio = 1;
     int m_pitch = 1;      // device pixels per character
     int m_tileHeight = 1; // device pixels per row
@@ -109,4 +142,8 @@ class CReceiveView : public QAbstractScrollArea
     std::int64_t m_anchor = 0;
     std::int64_t m_cursor = 0;
     bool m_selecting = false;
+
+    std::thread m_copier;
+    std::uint64_t m_copyId = 0;
+    std::atomic<bool> m_stopCopy{false};
 };

@@ -12,13 +12,14 @@
 //
 // Threads: every handler runs on the user-interface thread. The receive worker (one at most)
 // reads the port and calls OnReceive, which appends to the receive log under the log's lock and
-// marks the view stale, posting a request only when the frame clock is stopped; it never waits
-// for the user-interface thread. So the user-interface thread can, and does, join the old
-// worker before it reopens the port and before the window's members are destroyed. The frame
-// clock refreshes the view at most once a frame (16 ms) and stops when data stops. A command
-// file is read and split by the command loader thread (one at most) into m_commandFile; the
-// loader posts its result as its last act and never waits for the user-interface thread, which
-// then joins it and takes the lines. The window's end abandons a load in progress and joins.
+// marks the view stale, posting a request when a frame is due; it never waits for the
+// user-interface thread. So the user-interface thread can, and does, join the old worker before
+// it reopens the port and before the window's members are destroyed. The view is refreshed at
+// most once a frame (33 ms) and not at all while no data comes.
+// A command file is read and split by the command loader thread (one at most) into
+// m_commandFile; the loader posts its result as its last act and never waits for the
+// user-interface thread, which then joins it and takes the lines. The window's end abandons a
+// load in progress and joins.
 //
 // Commands: "Open file" appends every line of the chosen file to the command list, in one step
 // once the file is read; until then the button is disabled and the window goes on as usual. A
@@ -124,7 +125,6 @@ class CTerminalDlg : public QDialog
     void StopWorker();
     void ReceiveWorkerProc();
     void RequestViewUpdate();
-    void StartFrames();
     void OnFrame();
     void WatchLink();
 
@@ -145,11 +145,11 @@ class CTerminalDlg : public QDialog
     std::thread m_worker;
     std::thread m_commandLoader; // while "Open file" reads m_commandFile
     QString m_loadingPath;
-    std::atomic<bool> m_viewStale{false};         // the log has news the view has not shown
-    std::atomic<bool> m_frameClockRunning{false}; // set by whoever starts the frame clock
-    QTimer m_frameClock;
-    int m_idleFrames = 0;
-    QTimer m_linkWatch; // while open: notices the device going and coming back
+    std::atomic<bool> m_viewStale{false};       // the log has news the view has not shown
+    std::atomic<bool> m_framePosted{false};     // a refresh request is on its way
+    std::atomic<std::int64_t> m_lastFrameNs{0}; // the last refresh, on the steady clock
+    QTimer m_frameClock; // steps in for a refresh request the worker did not post
+    QTimer m_linkWatch;  // while open: notices the device going and coming back
     LinkState m_shownLinkState = LinkState::Closed;
 
     FileChooser m_chooseCommandFile;

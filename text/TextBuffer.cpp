@@ -106,6 +106,23 @@ void CTextBuffer::DiscardPrefix(int count)
     m_pData[m_nLength] = '\0';
 }
 
+void CTextBuffer::MoveWithin(int to, int from, int count)
+{
+    if (to < 0 || from < 0 || to >= m_nLength || from >= m_nLength)
+        return;
+    count = std::min({count, m_nLength - to, m_nLength - from});
+    if (count > 0)
+        std::memmove(m_pData + to, m_pData + from, static_cast<std::size_t>(count));
+}
+
+void CTextBuffer::Truncate(int length)
+{
+    if (length < 0 || length >= m_nLength)
+        return;
+    m_nLength = length;
+    m_pData[m_nLength] = '\0';
+}
+
 bool CTextBuffer::Grow(int add)
 {
     // In 64 bits so that no sum of two ints can overflow.

@@ -40,6 +40,12 @@ class CTextBuffer
     // Removes the first `count` characters (all of them when count >= length), keeping the
     // block; the remaining text moves to the front.
     void DiscardPrefix(int count);
+    // For a caller that drops a long prefix in steps, so that readers can get in between:
+    // MoveWithin copies `count` characters from `from` to `to` inside the text (the ranges may
+    // overlap; both are clamped to the text, whose length stays), and Truncate shortens the
+    // text to `length` characters (a longer length changes nothing).
+    void MoveWithin(int to, int from, int count);
+    void Truncate(int length);
 
     // Valid until the next Assign, Append or DiscardPrefix.
     const char* GetText() const { return m_pData; }

@@ -1,22 +1,34 @@
-// The terminal window under load: the real window (offscreen), a pseudo-terminal as COM1, and a
-// separate feeder process playing the device, so that the process's CPU time is the window's.
+// The terminal window under load: the real window, a pseudo-terminal as COM1, and a separate
+// feeder process playing the device, so that the process's CPU time is the window's. Offscreen
+// by default; under an X display (run-under-xvfb) the X server's CPU time is measured too.
 //
-//   (a) flat out: N MiB as fast as the device can send; bytes per second received and shown
-//   (b) paced at 11,520 B/s (a 115200-baud line) and at 100,000 B/s: CPU of this process as %
-//       of one core, resident memory growth per received byte, repaints per second
+//   (a) flat out: N MiB as fast as the device can send, optionally with --busy processes
+//       spinning beside it; bytes per second received and shown, the log compared exactly
+//   (b) paced at 11,520 B/s (a 115200-baud line) and at 100,000 B/s: CPU of this process and
+//       of the X server as % of one core, resident memory growth per received byte, repaints
+//       per second, latency while streaming
 //   (c) with 1 MiB and with 256 MiB of log (filled directly): painting the view and appending
 //       one 256-byte block (Google Benchmark), and one append that has to discard at the limit
 //   (d) latency from a block written on the device to its hex painted: median and 99th pct
+//   (e) the receive view over a log of --a11y-limit-mib, streamed past its limit at
+//       --a11y-rate bytes per second with an accessibility client in the process (on every
+//       insert event it reads the inserted text, the caret and the character count, as a
+//       screen reader would): the longest stall of the user-interface thread, the longest
+//       time between paints, the slowest accessibility call, peak memory against the log's
+//       size. Needs the accessibility bus (run-under-xvfb --a11y); skipped otherwise.
 //
-// Flags: --flat-mib=16 --paced-seconds=60 --fast-seconds=30 --latency-samples=300
-//        --only=abcd, and Google Benchmark's own flags for (c).
+// Flags: --flat-mib=16 --busy=0 --paced-seconds=60 --fast-seconds=30 --latency-samples=300
+//        --a11y-limit-mib=256 --a11y-rate=20000000 --only=abcd (e only when named), and Google
+//        Benchmark's own flags for (c).
 #include "ProcessMeter.h"
 #include "PtyDevice.h"
 #include "terminal/ControlIds.h"
+#include "terminal/ReceiveLog.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TerminalDlg.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -36,6 +48,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -46,6 +59,9 @@ struct Options
     int pacedSeconds = 60;
     int fastSeconds = 30;
     int latencySamples = 300;
+    int busy = 0;
+    int a11yLimitMiB = 256;
+    double a11yRate = 20e6;
     std::string only = "abcd";
 };
 Options g_options;
@@ -273,6 +289,38 @@ bool RunUntil(const std::function<bool()>& done, int timeoutMs, int checkMs = 20
     return done();
 }
 
+// Processes that keep a core busy while they live, like `yes > /dev/null`.
+class BusyLoops
+{
+  public:
+    explicit BusyLoops(int count)
+    {
+        for (int i = 0; i < count; ++i)
+        {
+            const pid_t pid = fork();
+            if (pid == 0)
+            {
+                volatile unsigned long spin = 0;
+                for (;;)
+                    spin = spin + 1;
+            }
+            if (pid > 0)
+                m_pids.push_back(pid);
+        }
+    }
+    ~BusyLoops()
+    {
+        for (const pid_t pid : m_pids)
+        {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+
+  private:
+    std::vector<pid_t> m_pids;
+};
+
 void FlatOut()
 {
     const std::size_t size = std::size_t(g_options.flatMiB) << 20;
@@ -291,6 +339,7 @@ void FlatOut()
                              shownNs = NowNs();
                      });
     Feeder feeder;
+    const BusyLoops busy(g_options.busy);
     const double cpu0 = CpuSeconds();
     feeder.Stream(w.device.MasterFd(), data.data(), size, 0);
     RunUntil([&] { return shownNs != 0; }, 300000, 5);
@@ -303,11 +352,11 @@ void FlatOut()
     }
     const double seconds = (shownNs - feeder.Shared().startNs) / 1e9;
     const bool intact = w.dlg->ReceiveLog().Copy(0, int(2 * size)) == HexOf(data);
-    std::printf(
-        "(a) flat out: %.1f MiB received and shown in %.2f s = %.2f MB/s (target >= 4 MB/s), "
-        "%.1f ms of this process's CPU per MiB; log %s the data\n",
-        size / 1048576.0, seconds, size / seconds / 1e6, 1000 * cpu / (size / 1048576.0),
-        intact ? "matches" : "DOES NOT MATCH");
+    std::printf("(a) flat out with %d busy processes beside it: %.1f MiB received and shown in "
+                "%.2f s = %.2f MB/s (target >= 20 MB/s), %.1f ms of this process's CPU per MiB; "
+                "log %s the data\n",
+                g_options.busy, size / 1048576.0, seconds, size / seconds / 1e6,
+                1000 * cpu / (size / 1048576.0), intact ? "matches" : "DOES NOT MATCH");
 }
 
 void Paced(double rate, int seconds)
@@ -333,6 +382,8 @@ void Paced(double rate, int seconds)
     feeder.Stream(w.device.MasterFd(), data.data(), size, rate);
     RunUntil([] { return false; }, int(warmSeconds * 1000), 1000);
 
+    const long xServer = XServerPid();
+    const double x0 = xServer ? ProcessCpuSeconds(xServer) : 0;
     const double cpu0 = CpuSeconds();
     const double ui0 = UiThreadCpuSeconds();
     const std::int64_t rss0 = ResidentBytes(), t0 = NowNs();
@@ -341,16 +392,20 @@ void Paced(double rate, int seconds)
     RunUntil([] { return false; }, seconds * 1000, 1000);
     const double cpu = CpuSeconds() - cpu0;
     const double ui = UiThreadCpuSeconds() - ui0;
+    const double x = xServer ? ProcessCpuSeconds(xServer) - x0 : 0;
     const double wall = (NowNs() - t0) / 1e9;
     const std::int64_t rss = ResidentBytes() - rss0;
     const double received = (w.dlg->ReceiveLog().Length() - log0) / 2.0;
+    const std::string xFigure =
+        xServer ? std::to_string(100 * x / wall).substr(0, 4) + " % (target < 0.5 %)"
+                : std::string("not measured (offscreen)");
     std::printf("(b) paced %.0f B/s for %d s: CPU %.2f %% of one core (target < %s %%; the "
-                "user-interface thread %.2f %%); resident growth %.2f bytes per received byte "
-                "(target < 2.5); %.0f bytes received; %.1f repaints/s; latency while streaming: "
-                "median %.1f ms, p99 %.1f ms\n",
-                rate, seconds, 100 * cpu / wall, rate < 50000 ? "2" : "5", 100 * ui / wall,
-                rss / std::max(1.0, received), received, paints / wall, latency.Quantile(0.5),
-                latency.Quantile(0.99));
+                "user-interface thread %.2f %%); X server %s; resident growth %.2f bytes per "
+                "received byte (target < 2.1); %.0f bytes received; %.1f repaints/s; latency "
+                "while streaming: median %.1f ms, p99 %.1f ms\n",
+                rate, seconds, 100 * cpu / wall, rate < 50000 ? "1.5" : "2.5", 100 * ui / wall,
+                xFigure.c_str(), rss / std::max(1.0, received), received, paints / wall,
+                latency.Quantile(0.5), latency.Quantile(0.99));
 }
 
 void Latency()
@@ -434,6 +489,127 @@ void AppendAtTheLimit()
                 limit, ms, limit / 8 / 2 / 1048576.0);
 }
 
+// (e): what a screen reader's questions cost while the log streams past its limit.
+struct AccessibilityClient
+{
+    static inline double slowestCallMs = 0;
+    static inline std::int64_t inserts = 0;
+    static inline std::int64_t charactersRead = 0;
+    static inline QAccessible::UpdateHandler passOn = nullptr;
+
+    static void Handle(QAccessibleEvent* event)
+    {
+        if (event->type() == QAccessible::TextInserted)
+        {
+            const auto* inserted = static_cast<QAccessibleTextInsertEvent*>(event);
+            QAccessibleInterface* accessible = event->accessibleInterface();
+            QAccessibleTextInterface* text = accessible ? accessible->textInterface() : nullptr;
+            if (text != nullptr)
+            {
+                const auto timed = [](auto call)
+                {
+                    const std::int64_t t0 = NowNs();
+                    call();
+                    slowestCallMs = std::max(slowestCallMs, (NowNs() - t0) / 1e6);
+                };
+                const int from = inserted->changePosition();
+                const int to = from + int(inserted->textInserted().size());
+                timed([&] { charactersRead += text->text(from, to).size(); });
+                timed([&] { (void)text->cursorPosition(); });
+                timed([&] { (void)text->characterCount(); });
+                ++inserts;
+            }
+        }
+        if (passOn != nullptr)
+            passOn(event);
+    }
+};
+
+void AccessibleAtTheLimit()
+{
+    // The bridge to the accessibility bus comes up a moment after the application.
+    RunUntil([] { return QAccessible::isActive(); }, 5000);
+    if (!QAccessible::isActive())
+    {
+        std::printf("(e) skipped: accessibility is not active (run under run-under-xvfb --a11y)\n");
+        return;
+    }
+    const int limit = std::min(CTextBuffer::kDefaultLimit, g_options.a11yLimitMiB << 20);
+    CReceiveLog log(limit);
+    CReceiveView view;
+    view.resize(430, 310); // the window's receive view at scale 1
+    view.SetLog(&log);
+    view.show();
+    WaitFor([&] { return view.isVisible(); });
+    const std::int64_t rssBefore = ResidentBytes();
+
+    // The receive worker's part: blocks of a read's size at the given rate, a log of text
+    // (twice the limit) in all, so that the limit is passed and an eighth discarded many times.
+    const std::int64_t total = limit;
+    std::atomic<bool> done{false};
+    std::thread appender(
+        [&]
+        {
+            const std::vector<std::uint8_t> block = SeededBytes(4096, 11);
+            const std::int64_t start = NowNs();
+            for (std::int64_t sent = 0; sent < total;)
+            {
+                const auto due = std::int64_t((NowNs() - start) / 1e9 * g_options.a11yRate);
+                for (; sent < std::min(due, total); sent += std::int64_t(block.size()))
+                    log.AppendBytes(block.data(), std::uint32_t(block.size()));
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            done = true;
+        });
+
+    AccessibilityClient::passOn = QAccessible::installUpdateHandler(&AccessibilityClient::Handle);
+    std::int64_t lastPaint = NowNs(), stillMs = 0;
+    QObject::connect(&view, &CReceiveView::painted,
+                     [&](qint64)
+                     {
+                         const std::int64_t now = NowNs();
+                         stillMs = std::max(stillMs, (now - lastPaint) / 1000000);
+                         lastPaint = now;
+                     });
+    QTimer frames; // the window's frame clock
+    frames.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&frames, &QTimer::timeout, [&] { view.Refresh(); });
+    frames.start(16);
+    std::int64_t lastTick = NowNs(), stallMs = 0;
+    QTimer ticks; // the user-interface thread's pulse
+    ticks.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticks, &QTimer::timeout,
+                     [&]
+                     {
+                         const std::int64_t now = NowNs();
+                         stallMs = std::max(stallMs, (now - lastTick) / 1000000 - 5);
+                         lastTick = now;
+                     });
+    ticks.start(5);
+    RunUntil([&] { return done.load(); }, 600000, 50);
+    appender.join();
+    view.Refresh();
+    QApplication::processEvents();
+    QAccessible::installUpdateHandler(AccessibilityClient::passOn);
+    std::int64_t discarded = 0;
+    {
+        const std::lock_guard lock(log.Mutex());
+        discarded = log.DiscardedLocked();
+    }
+    const double peak = double(PeakResidentBytes());
+    std::printf("(e) log limit %d characters, %.0f MiB of text streamed at %.0f B/s, %.0f MiB "
+                "discarded; with an accessibility client (%lld insert events, %.0f MiB read): "
+                "longest stall of the user-interface thread %lld ms, longest time between "
+                "paints %lld ms (target < 1000), slowest accessibility call %.1f ms (target < "
+                "100); peak RSS %.0f MiB = %.2f x the log's size (target < 1.2; %.0f MiB before "
+                "streaming)\n",
+                limit, 2.0 * total / 1048576.0, g_options.a11yRate, discarded / 1048576.0,
+                static_cast<long long>(AccessibilityClient::inserts),
+                AccessibilityClient::charactersRead / 1048576.0, static_cast<long long>(stallMs),
+                static_cast<long long>(stillMs), AccessibilityClient::slowestCallMs,
+                peak / 1048576.0, peak / limit, rssBefore / 1048576.0);
+}
+
 bool TakeFlag(const char* arg, const char* name, std::string* value)
 {
     const std::size_t n = std::strlen(name);
@@ -461,6 +637,12 @@ int main(int argc, char** argv)
             g_options.fastSeconds = std::stoi(v);
         else if (TakeFlag(argv[i], "--latency-samples", &v))
             g_options.latencySamples = std::stoi(v);
+        else if (TakeFlag(argv[i], "--busy", &v))
+            g_options.busy = std::stoi(v);
+        else if (TakeFlag(argv[i], "--a11y-limit-mib", &v))
+            g_options.a11yLimitMiB = std::stoi(v);
+        else if (TakeFlag(argv[i], "--a11y-rate", &v))
+            g_options.a11yRate = std::stod(v);
         else if (TakeFlag(argv[i], "--only", &v))
             g_options.only = v;
         else
@@ -479,6 +661,8 @@ int main(int argc, char** argv)
     }
     if (wants('d'))
         Latency();
+    if (wants('e'))
+        AccessibleAtTheLimit();
     std::fflush(stdout);
     if (wants('c'))
     {

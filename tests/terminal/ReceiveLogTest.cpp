@@ -72,6 +72,48 @@ TEST(ReceiveLog, ABlockLargerThanTheLimitKeepsItsNewestBytes)
     EXPECT_EQ(Text(log), HexOf(Bytes(block.end() - 50, block.end())));
 }
 
+TEST(ReceiveLog, ReadersBetweenTheSlicesOfADiscardSeeTheNewestDataWhole)
+{
+    // A log large enough that a discard moves the rest in several slices, the lock let go in
+    // between; readers on another thread must always see the text as if moved at once.
+    const int limit = 2 * CReceiveLog::kMoveSlice;
+    CReceiveLog log(limit);
+    const Bytes pattern = SeededBytes(65521, 6); // a prime period, so blocks fall all over it
+    const std::string hex = HexOf(pattern) + HexOf(pattern);
+    const auto expected = [&](std::int64_t at, std::size_t count)
+    { return hex.substr(static_cast<std::size_t>(at % (2 * 65521)), count); };
+    std::atomic<bool> done{false};
+    std::thread appender(
+        [&]
+        {
+            Bytes block(4096);
+            for (std::size_t sent = 0; sent < 3 * static_cast<std::size_t>(limit) / 4;
+                 sent += block.size())
+            {
+                for (std::size_t i = 0; i < block.size(); ++i)
+                    block[i] = pattern[(sent + i) % pattern.size()];
+                log.AppendBytes(block.data(), static_cast<std::uint32_t>(block.size()));
+            }
+            done = true;
+        });
+    std::string wrong;
+    while (!done && wrong.empty())
+    {
+        const std::lock_guard lock(log.Mutex());
+        const int length = log.LengthLocked();
+        const std::int64_t discarded = log.DiscardedLocked();
+        for (const int at : {0, length / 2, length - 64})
+        {
+            std::string text;
+            log.ReadLocked(at, at + 64, [&](const char* piece, int n) { text.append(piece, n); });
+            if (at >= 0 && text != expected(discarded + at, text.size()))
+                wrong = "at " + std::to_string(at) + " of " + std::to_string(length) + ": " + text;
+        }
+    }
+    appender.join();
+    EXPECT_EQ(wrong, "");
+}
+
 TEST(ReceiveLog, ClearEmptiesAndStartsAGeneration)
 {
     CReceiveLog log(64);

@@ -167,6 +167,74 @@ TEST_F(ReceiveView, ExposesItsTextToAssistiveTechnologies)
     EXPECT_EQ(end, 20);
 }
 
+TEST_F(ReceiveView, AfterDiscardsAssistiveTechnologiesReadTheLogsNewestText)
+{
+    for (int i = 0; i < 6; ++i)
+        Receive(700); // past the limit of 4000 characters: the oldest go
+    const int length = m_view.Length();
+    ASSERT_LT(length, static_cast<int>(m_hex.size()));
+    const std::string shown = m_hex.substr(m_hex.size() - static_cast<std::size_t>(length));
+    QAccessibleTextInterface* text =
+        QAccessible::queryAccessibleInterface(&m_view)->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->characterCount(), length);
+    EXPECT_EQ(text->text(0, 8).toStdString(), shown.substr(0, 8));
+    EXPECT_EQ(text->text(length - 8, length).toStdString(), shown.substr(shown.size() - 8));
+    // Units are read around the offset only: a byte for a word, a row for a line.
+    const int columns = m_view.Columns();
+    int start = 0, end = 0;
+    EXPECT_EQ(text->textAtOffset(5, QAccessible::WordBoundary, &start, &end).toStdString(),
+              shown.substr(4, 2));
+    EXPECT_EQ(text->textBeforeOffset(length, QAccessible::LineBoundary, &start, &end).toStdString(),
+              shown.substr(static_cast<std::size_t>((length - 1) / columns * columns)));
+    EXPECT_EQ(text->textAfterOffset(1, QAccessible::CharBoundary, &start, &end).toStdString(),
+              shown.substr(2, 1));
+    text->attributes(length / 2, &start, &end);
+    EXPECT_LE(start, length / 2);
+    EXPECT_GT(end, length / 2);
+    EXPECT_LE(end - start, columns);
+}
+
+TEST_F(ReceiveView, RowsMovedAsPixelsLookLikeAFreshDrawing)
+{
+    // Small blocks scroll the view a row or two at a time, round the canvas's ring and past a
+    // discard, with a selection on the data; then the user scrolls up and down a little.
+    m_view.clearFocus();
+    Receive(300);
+    m_view.SetSelection(100, 500);
+    for (int i = 0; i < 90; ++i)
+        Receive(37 + i % 5);
+    QScrollBar* bar = m_view.verticalScrollBar();
+    bar->setValue(bar->value() - 5);
+    bar->setValue(bar->value() + 2);
+
+    CReceiveView fresh;
+    fresh.resize(m_view.size());
+    fresh.SetLog(&m_log);
+    fresh.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&fresh));
+    fresh.clearFocus();
+    fresh.verticalScrollBar()->setValue(bar->value());
+    fresh.SetSelection(m_view.SelectionStart(), m_view.SelectionEnd());
+    EXPECT_EQ(m_view.viewport()->grab().toImage(), fresh.viewport()->grab().toImage());
+}
+
+TEST(ReceiveViewCopy, ALargeSelectionIsCopiedWholeBesideTheWindow)
+{
+    CReceiveLog log;
+    CReceiveView view;
+    view.SetLog(&log);
+    const std::vector<std::uint8_t> block = SeededBytes(1 << 20, 9);
+    for (int i = 0; i < 3; ++i) // 6 Mi characters: copied in slices on a thread of its own
+        log.AppendBytes(block.data(), static_cast<std::uint32_t>(block.size()));
+    view.Refresh();
+    QApplication::clipboard()->clear();
+    view.SelectAll();
+    view.CopySelection();
+    ASSERT_TRUE(WaitFor([&] { return QApplication::clipboard()->text().size() == view.Length(); }));
+    EXPECT_EQ(QApplication::clipboard()->text().toStdString(), log.Copy(0, log.Length()));
+}
+
 TEST_F(ReceiveView, ClearingStartsAfresh)
 {
     Receive(1000);
