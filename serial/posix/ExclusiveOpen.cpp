@@ -143,8 +143,10 @@ Tty::~Tty()
 {
     // TIOCEXCL outlives the descriptor while another opener (a pseudo-terminal's far end) keeps
     // the tty alive; and without the flush close() waits up to 30 s for output that a stalled
-    // line cannot send. Both fail harmlessly after a hang-up.
+    // line cannot send. Both fail harmlessly after a hang-up. A pseudo-terminal's output is
+    // already in its far end's input, where flushing it would throw away what was counted as
+    // sent; its close does not wait, so only the input is flushed there.
     ::ioctl(fd, TIOCNXCL);
-    ::tcflush(fd, TCIOFLUSH);
+    ::tcflush(fd, onPty ? TCIFLUSH : TCIOFLUSH);
     ::close(fd);
 }
