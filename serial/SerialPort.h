@@ -101,9 +101,9 @@ class CSerialPort
     // Bytes the last Close discarded because the line had not sent them in time.
     std::uint32_t GetDiscardedAtClose() const;
 
-    // Why the last Open failed, in words for the user ("no such device", "permission denied:
-    // ... dialout group", "in use by another program", "not a serial device"); empty after a
-    // successful Open.
+    // Why the last Open failed, in words for the user ("no such device", "permission denied
+    // (add the user to the dialout group)", "in use by another program", "not a serial
+    // device"); a permission denied names the device's group. Empty after a successful Open.
     std::string GetLastOpenError() const;
 
     // The device path that "COMn" resolves to right now, or empty when none does.
