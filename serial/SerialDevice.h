@@ -46,8 +46,9 @@ class SerialDevice
                                               const SerialDeviceRoots& roots, std::string* whyNot);
 
     // Closing: the exclusive mode is given up, output not yet sent is discarded (the kernel
-    // would otherwise wait up to 30 s for a stalled line), and the descriptor is closed. An owner
-    // that wants queued output on the line waits for it first (WaitUntilSent).
+    // would otherwise wait up to 30 s for a stalled line; a pseudo-terminal's output is already
+    // in its far end's input and stays there), and the descriptor is closed. An owner that wants
+    // queued output on the line waits for it first (WaitUntilSent).
     virtual ~SerialDevice() = default;
 
     // Linux has no per-handle queue sizes: always succeeds and changes nothing.
