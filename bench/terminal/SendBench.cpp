@@ -190,74 +190,82 @@ void Click(CTerminalDlg& dlg, int id)
     static_cast<QAbstractButton*>(dlg.GetDlgItem(id))->click();
 }
 
+// A shown window with COM1 open on a fresh pseudo-terminal whose device end this program
+// holds, and `input` in the Input field.
+struct OpenLine
+{
+    CDeviceTree tree;
+    Line line;
+    std::unique_ptr<CTerminalDlg> dlg;
+
+    explicit OpenLine(const QString& input)
+    {
+        if (line.Valid() && tree.Link(1, line.Slave()))
+            dlg = OpenWindow(tree);
+        if (dlg)
+            SetInput(*dlg, input);
+    }
+
+    // Once the event loop runs: presses "Send chars", noting when, and has the device hang up
+    // --stall-seconds later.
+    void SendFromTheLoop(std::int64_t* pressedNs)
+    {
+        QTimer::singleShot(0,
+                           [this, pressedNs]
+                           {
+                               line.HangUpAfter(g_options.stallSeconds);
+                               *pressedNs = NowNs();
+                               Click(*dlg, IDC_SEND);
+                           });
+    }
+};
+
 void StalledDevice()
 {
     const int stallMs = g_options.stallSeconds * 1000;
     const QString input = QString::fromStdString(HexOf(SeededBytes(1 << 20, 21)));
     {
-        CDeviceTree tree;
-        Line line;
-        if (!line.Valid() || !tree.Link(1, line.Slave()))
+        OpenLine w(input);
+        if (!w.dlg)
             return;
-        std::unique_ptr<CTerminalDlg> dlg = OpenWindow(tree);
-        if (!dlg)
-            return;
-        SetInput(*dlg, input);
         LatenessMeter lateness;
-        std::int64_t clickNs = 0, closeDueNs = 0, closedNs = 0;
-        QTimer::singleShot(0,
+        std::int64_t sentNs = 0, closedNs = 0;
+        const int closeAtMs = stallMs - 1000;
+        w.SendFromTheLoop(&sentNs);
+        QTimer::singleShot(closeAtMs, Qt::PreciseTimer,
                            [&]
                            {
-                               line.HangUpAfter(g_options.stallSeconds);
-                               clickNs = NowNs();
-                               closeDueNs = clickNs + std::int64_t(stallMs - 1000) * 1000000;
-                               Click(*dlg, IDC_SEND);
-                           });
-        QTimer::singleShot(stallMs - 1000, Qt::PreciseTimer,
-                           [&]
-                           {
-                               Click(*dlg, IDC_CLOSE_PORT);
+                               Click(*w.dlg, IDC_CLOSE_PORT);
                                closedNs = NowNs();
                            });
         lateness.Start();
         RunUntil([&] { return closedNs != 0; }, stallMs * 20);
-        RunFor(std::max(0, int((clickNs - NowNs()) / 1000000) + stallMs + 500));
+        RunFor(std::max(0, int((sentNs - NowNs()) / 1000000) + stallMs + 500));
         lateness.Stop();
-        line.JoinTimer();
+        w.line.JoinTimer();
         std::printf("(a) 1 MiB to a device that never reads, over %d s: %s; \"Close port\" "
                     "pressed during the send took %.1f ms from the press to done\n",
                     g_options.stallSeconds, lateness.Summary().c_str(),
-                    (closedNs - closeDueNs) / 1e6);
+                    (closedNs - sentNs) / 1e6 - closeAtMs);
     }
     {
-        CDeviceTree tree;
-        Line line;
-        if (!line.Valid() || !tree.Link(1, line.Slave()))
+        OpenLine w(input);
+        if (!w.dlg)
             return;
-        std::unique_ptr<CTerminalDlg> dlg = OpenWindow(tree);
-        if (!dlg)
-            return;
-        SetInput(*dlg, input);
-        std::int64_t endDueNs = 0, goneNs = 0;
-        QTimer::singleShot(0,
-                           [&]
-                           {
-                               line.HangUpAfter(g_options.stallSeconds);
-                               endDueNs = NowNs() + 1000000000;
-                               Click(*dlg, IDC_SEND);
-                           });
+        std::int64_t sentNs = 0, goneNs = 0;
+        w.SendFromTheLoop(&sentNs);
         QTimer::singleShot(1000, Qt::PreciseTimer,
                            [&]
                            {
-                               dlg->close(); // the close box
-                               dlg.reset();
+                               w.dlg->close(); // the close box
+                               w.dlg.reset();
                                goneNs = NowNs();
                            });
         RunUntil([&] { return goneNs != 0; }, stallMs * 20);
-        line.JoinTimer();
+        w.line.JoinTimer();
         std::printf("(a) the close box pressed 1 s into a 1 MiB send to a device that never "
                     "reads: the window was gone %.1f ms after the press (target < 1000)\n",
-                    (goneNs - endDueNs) / 1e6);
+                    (goneNs - sentNs) / 1e6 - 1000);
     }
 }
 
@@ -277,14 +285,10 @@ void PacedDevice()
     const std::size_t sendBytes = std::size_t(g_options.sendKiB) << 10;
     const std::vector<std::uint8_t> sent = SeededBytes(sendBytes, 31);
     const std::vector<std::uint8_t> stream = SeededBytes(sendBytes, 32);
-    CDeviceTree tree;
-    Line line;
-    if (!line.Valid() || !tree.Link(1, line.Slave()))
+    OpenLine w(QString::fromStdString(HexOf(sent)));
+    if (!w.dlg)
         return;
-    std::unique_ptr<CTerminalDlg> dlg = OpenWindow(tree);
-    if (!dlg)
-        return;
-    SetInput(*dlg, QString::fromStdString(HexOf(sent)));
+    CTerminalDlg& dlg = *w.dlg;
     void* shared = mmap(nullptr, sizeof(DeviceReport), PROT_READ | PROT_WRITE,
                         MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (shared == MAP_FAILED)
@@ -294,7 +298,7 @@ void PacedDevice()
     const pid_t child = fork();
     if (child == 0)
     {
-        const int fd = line.Master();
+        const int fd = w.line.Master();
         const std::int64_t start = NowNs();
         const std::int64_t limit = start + std::int64_t((seconds * 3 + 30) * 1e9);
         std::uint8_t buffer[4096];
@@ -329,14 +333,14 @@ void PacedDevice()
     }
     LatenessMeter lateness;
     lateness.Start();
-    QTimer::singleShot(0, [&] { Click(*dlg, IDC_SEND); });
-    RunUntil([&] { return report->done && dlg->ReceiveLog().Length() >= 2 * int(report->written); },
+    QTimer::singleShot(0, [&] { Click(dlg, IDC_SEND); });
+    RunUntil([&] { return report->done && dlg.ReceiveLog().Length() >= 2 * int(report->written); },
              int((seconds * 3 + 60) * 1000));
     lateness.Stop();
     waitpid(child, nullptr, 0);
     const std::size_t written = std::size_t(report->written);
     const bool logWhole =
-        dlg->ReceiveLog().Copy(0, dlg->ReceiveLog().Length()) ==
+        dlg.ReceiveLog().Copy(0, dlg.ReceiveLog().Length()) ==
         HexOf(std::vector<std::uint8_t>(stream.begin(), stream.begin() + written));
     std::printf("(b) %zu KiB sent to a device reading at %.0f B/s while it streams %zu KiB back "
                 "at the same pace: %s; the device was at most %lld bytes behind its stream "
