@@ -1,7 +1,7 @@
 // The device layer under CSerialPort: one open serial device and the few operations the port
-// object needs from the operating system, shaped after the classic comm calls (open by name,
-// queue sizes, get and set the DCB, time-outs, read, write, close). The Linux implementation
-// lives in serial/posix/; nothing above this header sees a termios bit.
+// object needs from the operating system (open by name, queue sizes, get and set the DCB,
+// time-outs, read, write, close). The Linux implementation lives in serial/posix/; nothing
+// above this header sees a termios bit.
 //
 // Names: "COMn" resolves as serial/PortName.h says. Anything that is not a character device
 // that answers as a terminal is refused, and a port that another opener holds (flock, fcntl
