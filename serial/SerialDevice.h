@@ -7,10 +7,12 @@
 // character device that answers as a terminal is refused, and a port that another opener holds
 // (flock, fcntl lock or TIOCEXCL) is refused before anything on it is changed.
 //
-// Threads: WaitForInput/ReadQueued, Write and the state calls may run on different threads at
-// the same time. Destroying the device needs every other call to have returned; Wake makes
-// every wait of this device return Cancelled at once and for good, so the owner gets there in
-// well under a millisecond.
+// Threads: the read calls (WaitForInput, ReadQueued), the write calls (WriteQueued,
+// WaitForRoom, OutputQueued, WaitUntilSent) and the state calls may run on different threads at
+// the same time. No call waits except the three Wait calls, so a caller that serialises the
+// others never holds its lock across a wait. Destroying the device needs every other call to
+// have returned; Wake makes every wakeable wait of this device return Cancelled at once and for
+// good, so the owner gets there in well under a millisecond.
 //
 // Hang-up: when the device goes away (USB adapter unplugged, far end of a pseudo-terminal
 // closed) the first call that notices reports Gone and the dead descriptor is released at once,
@@ -44,7 +46,9 @@ class SerialDevice
                                               const SerialDeviceRoots& roots, std::string* whyNot);
 
     // Closing: the exclusive mode is given up, output not yet sent is discarded (the kernel
-    // would otherwise wait up to 30 s for a stalled line), and the descriptor is closed.
+    // would otherwise wait up to 30 s for a stalled line; a pseudo-terminal's output is already
+    // in its far end's input and stays there), and the descriptor is closed. An owner that wants
+    // queued output on the line waits for it first (WaitUntilSent).
     virtual ~SerialDevice() = default;
 
     // Linux has no per-handle queue sizes: always succeeds and changes nothing.
@@ -58,12 +62,17 @@ class SerialDevice
     virtual DeviceStatus SetState(const DCB& dcb) = 0;
 
     // Read modes: interval and multiplier MAXDWORD, any constant (wait up to the constant for
-    // the first byte), or interval MAXDWORD with multiplier and constant 0 (never wait). Writes
-    // stop after the write constant plus the bytes' time on the line at the current rate plus
-    // a small margin; the write multiplier is not used, so no write can wait without bound.
-    // Until set, reads never wait and writes get only the line time and the margin.
+    // the first byte), or interval MAXDWORD with multiplier and constant 0 (never wait). A write
+    // may take the write constant plus the bytes' time on the line at the current settings plus
+    // a small margin (WriteBound, serial/LineTime.h); the write multiplier is not used, so no
+    // write can wait without bound. Until set, reads never wait and writes get only the line
+    // time and the margin.
     virtual DeviceStatus SetTimeouts(const COMMTIMEOUTS& timeouts) = 0;
     virtual std::chrono::milliseconds ReadWait() const = 0;
+    // The bound of a write of `count` bytes, and the time `queued` bytes in the output queue
+    // need to leave (DrainBound), at the settings in force.
+    virtual std::chrono::milliseconds WriteWait(std::uint32_t count) const = 0;
+    virtual std::chrono::milliseconds DrainWait(std::uint32_t queued) const = 0;
 
     // Waits until input is queued (Ok), the deadline passes (TimedOut), Wake (Cancelled) or a
     // hang-up (Gone).
@@ -71,10 +80,22 @@ class SerialDevice
     // Takes up to count queued bytes without waiting; Ok with *countRead 0 when none are.
     virtual DeviceStatus ReadQueued(void* buffer, std::uint32_t count,
                                     std::uint32_t* countRead) = 0;
-    // Writes all of count within the write time-out; TimedOut with the count written when the
-    // line does not drain in time.
-    virtual DeviceStatus Write(const void* buffer, std::uint32_t count,
-                               std::uint32_t* countWritten) = 0;
+    // Hands the kernel as much of count as fits in its output queue, without waiting; Ok with
+    // *countWritten 0 when the queue is full.
+    virtual DeviceStatus WriteQueued(const void* buffer, std::uint32_t count,
+                                     std::uint32_t* countWritten) = 0;
+    // Waits until the output queue has room (Ok), the deadline passes (TimedOut), Wake
+    // (Cancelled) or a hang-up (Gone).
+    virtual DeviceStatus WaitForRoom(std::chrono::steady_clock::time_point deadline) = 0;
+    // The bytes the kernel has taken that have not left on the line yet (a pseudo-terminal
+    // has no such queue: always 0).
+    virtual DeviceStatus OutputQueued(std::uint32_t* queued) = 0;
+    // Waits until the output queue is empty (Ok), the deadline passes (TimedOut), a hang-up
+    // (Gone) or, when `wakeable`, Wake (Cancelled); *stillQueued is what is left then. Not
+    // wakeable, it serves an owner that has called Wake and still lets the line take what it can
+    // before closing.
+    virtual DeviceStatus WaitUntilSent(std::chrono::steady_clock::time_point deadline,
+                                       bool wakeable, std::uint32_t* stillQueued) = 0;
 
     virtual void Wake() = 0;
 

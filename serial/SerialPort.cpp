@@ -1,7 +1,9 @@
 #include "serial/SerialPort.h"
 
+#include "serial/LineTime.h"
 #include "serial/SerialDevice.h"
 
+#include <algorithm>
 #include <chrono>
 
 // One call's hold on the open device: Close waits until every hold is let go before the device
@@ -31,6 +33,7 @@ class CSerialPort::Use
 
     explicit operator bool() const { return m_device != nullptr; }
     SerialDevice* operator->() const { return m_device; }
+    SerialDevice& operator*() const { return *m_device; }
 
   private:
     CSerialPort& m_port;
@@ -78,6 +81,38 @@ class CSerialPort::Transfer
     bool m_go = false;
     bool m_held = false;
     std::uint64_t m_generation = 0;
+};
+
+// One Write at a time, so that each write's bytes stay together on the line. A Write waiting
+// for another gives up when Close runs.
+class CSerialPort::Writer
+{
+  public:
+    explicit Writer(CSerialPort& port) : m_port(port)
+    {
+        std::unique_lock lock(port.m_mx);
+        port.m_changed.wait(lock, [&] { return port.m_closing || !port.m_writing; });
+        if (port.m_closing)
+            return;
+        port.m_writing = true;
+        m_go = true;
+    }
+    ~Writer()
+    {
+        if (!m_go)
+            return;
+        std::lock_guard lock(m_port.m_mx);
+        m_port.m_writing = false;
+        m_port.m_changed.notify_all();
+    }
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+
+    explicit operator bool() const { return m_go; }
+
+  private:
+    CSerialPort& m_port;
+    bool m_go = false;
 };
 
 CSerialPort::CSerialPort() : CSerialPort(SerialDeviceRoots{}) {}
@@ -191,14 +226,37 @@ int CSerialPort::Close()
         if (!m_device)
             return 1;
         m_closing = true;
+        m_closeDrainEnd = std::chrono::steady_clock::now() + kCloseDrainLimit;
         m_device->Wake();
         m_changed.notify_all();
         m_changed.wait(lock, [&] { return m_inFlight == 0; });
         device = std::move(m_device);
         m_closing = false;
     }
-    // Destroyed here, outside the lock: on return the descriptor and its flock are gone.
+    // A write that this Close cut short has already given the line its chance; this one is for
+    // output left queued by a write that stopped at its bound.
+    const std::uint32_t discarded = DrainForClose(*device);
+    device.reset(); // here, outside the lock: on return the descriptor and its flock are gone
+    std::lock_guard lock(m_mx);
+    m_discardedAtClose = discarded;
     return 1;
+}
+
+// Lets queued output leave for as long as it needs on the line, but not past the close's limit;
+// returns what is still queued then, which closing the device discards.
+std::uint32_t CSerialPort::DrainForClose(SerialDevice& device)
+{
+    std::uint32_t queued = 0;
+    if (device.OutputQueued(&queued) != DeviceStatus::Ok || queued == 0)
+        return queued;
+    std::chrono::steady_clock::time_point end;
+    {
+        std::lock_guard lock(m_mx);
+        end = m_closeDrainEnd;
+    }
+    end = std::min(end, std::chrono::steady_clock::now() + device.DrainWait(queued));
+    device.WaitUntilSent(end, /*wakeable=*/false, &queued);
+    return queued;
 }
 
 int CSerialPort::IsOpen() const
@@ -260,17 +318,66 @@ int CSerialPort::Read(void* buffer, std::uint32_t count, std::uint32_t* countRea
     }
 }
 
-int CSerialPort::Write(const void* buffer, std::uint32_t count, std::uint32_t* countWritten)
+int CSerialPort::Write(const void* buffer, std::uint32_t count, std::uint32_t* countWritten,
+                       const WriteProgress& progress)
 {
     Use device(*this);
     if (!device || !countWritten || (!buffer && count > 0))
         return 0;
     *countWritten = 0;
-    Transfer transfer(*this);
-    if (!transfer)
+    Writer writer(*this);
+    if (!writer)
         return 0;
-    const DeviceStatus written = device->Write(buffer, count, countWritten);
-    return written == DeviceStatus::Ok || written == DeviceStatus::TimedOut ? 1 : 0;
+    const auto deadline = std::chrono::steady_clock::now() + device->WriteWait(count);
+    const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+    std::uint32_t written = 0;
+    std::uint32_t surelySent = 0; // had left the kernel when its queue was last looked at
+    DeviceStatus status = DeviceStatus::Ok;
+    while (written < count)
+    {
+        std::uint32_t taken = 0;
+        {
+            Transfer transfer(*this);
+            status = transfer ? device->WriteQueued(bytes + written, count - written, &taken)
+                              : DeviceStatus::Cancelled;
+        }
+        written += taken;
+        if (taken > 0 && progress)
+            progress(written);
+        if (status != DeviceStatus::Ok || written == count)
+            break;
+        // The queue is full, so whatever it holds has not left yet.
+        std::uint32_t queued = 0;
+        status = device->OutputQueued(&queued);
+        if (status != DeviceStatus::Ok)
+            break;
+        surelySent = std::max(surelySent, SentOf(written, queued));
+        status = std::chrono::steady_clock::now() < deadline ? device->WaitForRoom(deadline)
+                                                             : DeviceStatus::TimedOut;
+        if (status != DeviceStatus::Ok)
+            break;
+    }
+    // Sent means on the line: what the kernel still holds has not gone out yet.
+    std::uint32_t queued = 0;
+    if (status == DeviceStatus::Ok || status == DeviceStatus::TimedOut)
+    {
+        const DeviceStatus drained = device->WaitUntilSent(deadline, /*wakeable=*/true, &queued);
+        if (drained != DeviceStatus::Ok && drained != DeviceStatus::TimedOut)
+            status = drained;
+    }
+    if (status == DeviceStatus::Cancelled)
+        queued = DrainForClose(*device);
+    if (status == DeviceStatus::Gone || status == DeviceStatus::Failed)
+        *countWritten = surelySent; // what the queue held then is lost with the device
+    else
+        *countWritten = SentOf(written, queued);
+    return status == DeviceStatus::Ok || status == DeviceStatus::TimedOut ? 1 : 0;
+}
+
+std::uint32_t CSerialPort::GetDiscardedAtClose() const
+{
+    std::lock_guard lock(m_mx);
+    return m_discardedAtClose;
 }
 
 std::string CSerialPort::GetLastOpenError() const

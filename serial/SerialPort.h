@@ -4,23 +4,32 @@
 // Results are ints: non-zero for success, 0 for failure. Nothing throws and nothing is shown
 // to the user; the reason of the last failed Open is kept in words for the window to offer.
 //
-// Threads: Open, Close, GetState, SetState, SetTimeouts and the lock operations run on the
-// user-interface thread. Read (the receive worker) and Write (the sender) may run on other
-// threads at the same time as each other and as Close: Close wakes a Read or Write in
-// progress, which then returns 0, and no transfer ever touches a closed or reused descriptor.
-// Close returns as soon as those calls have let go (well under a millisecond), discarding
-// output the line has not sent yet. Whoever starts a thread that reads or writes joins it
-// before the object is destroyed.
+// Threads: Open, Close, GetState, SetState, SetTimeouts and the lock operations run on one
+// thread at a time, normally the user-interface thread. Read (the receive worker) and Write (the
+// sender) may run on other threads at the same time as each other and as Close: Close wakes a
+// Read or Write in progress, which then returns 0, and no transfer ever touches a closed or
+// reused descriptor. Close lets output the line has not sent yet leave for at most
+// kCloseDrainLimit (less when the queued bytes need less), then discards the rest and keeps the
+// count (GetDiscardedAtClose); so Close may take up to that long, and a caller that must not
+// wait runs it beside. Whoever starts a thread that reads or writes joins it before the object is
+// destroyed.
 //
 // The port lock is a process-private, recursive mutex owned by the thread that took it; Unlock
-// by another thread fails. Write holds it for the whole transfer; Read waits for the first byte
-// without it and takes it only to move the queued bytes, so a sender never waits for the port
-// behind an idle read. A Read or Write waiting for the lock gives up when Close runs.
+// by another thread fails. Read and Write hold it across one system call at a time and never
+// across a wait: Read waits for the first byte without it, Write waits for room in the output
+// queue and for the queue to empty without it, so reads never wait behind a slow line and a
+// sender never waits behind an idle read. A Read or Write waiting for the lock gives up when
+// Close runs. Writes from several threads go one after another, each one's bytes together.
 //
 // Time-outs (SetTimeouts): a read returns at once with what is queued, else with the first
-// bytes that arrive within the read constant, else with success and 0 bytes. A write stops
-// after the write constant plus the bytes' time on the line at the current rate (10 bits a
-// byte) plus a small margin; stopping short is still success, with the count written.
+// bytes that arrive within the read constant, else with success and 0 bytes. A write may take
+// the write constant plus the bytes' time on the line at the current settings plus a small
+// margin (serial/LineTime.h), and counts what has left on the line: once the kernel has taken
+// the last byte it waits, within the same bound, for the driver's output queue to empty, and
+// the count written is what the kernel took less what is still queued. Stopping short at the
+// bound is still success, with that count; a write that Close, a hang-up or an error cut short
+// returns 0 with the count that surely left before it (a Close first lets the line take what
+// it can, as above).
 //
 // Unplug and replug: when the device goes away its descriptor is released at once (so the
 // kernel's locks and the device number go with it) and the object stays open; reads and writes
@@ -38,8 +47,10 @@
 #include "serial/CommTypes.h"
 #include "serial/PortName.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,9 +65,16 @@ enum class LinkState
     DeviceGone, // open, but the device went away; reads look for it again
 };
 
+// The longest Close lets queued output leave before it discards the rest.
+inline constexpr std::chrono::milliseconds kCloseDrainLimit{200};
+
 class CSerialPort
 {
   public:
+    // Told, on the writing thread and with no lock held, how many bytes of the Write in
+    // progress the kernel has taken so far, each time it takes more.
+    using WriteProgress = std::function<void(std::uint32_t taken)>;
+
     CSerialPort();
     explicit CSerialPort(SerialDeviceRoots roots);
     virtual ~CSerialPort();
@@ -78,11 +96,14 @@ class CSerialPort
     int SetTimeouts(std::uint32_t readConstantMs, std::uint32_t writeConstantMs);
 
     int Read(void* buffer, std::uint32_t count, std::uint32_t* countRead);
-    int Write(const void* buffer, std::uint32_t count, std::uint32_t* countWritten);
+    int Write(const void* buffer, std::uint32_t count, std::uint32_t* countWritten,
+              const WriteProgress& progress = {});
+    // Bytes the last Close discarded because the line had not sent them in time.
+    std::uint32_t GetDiscardedAtClose() const;
 
-    // Why the last Open failed, in words for the user ("no such device", "permission denied:
-    // ... dialout group", "in use by another program", "not a serial device"); empty after a
-    // successful Open.
+    // Why the last Open failed, in words for the user ("no such device", "permission denied
+    // (add the user to the dialout group)", "in use by another program", "not a serial
+    // device"); a permission denied names the device's group. Empty after a successful Open.
     std::string GetLastOpenError() const;
 
     // The device path that "COMn" resolves to right now, or empty when none does; and whether
@@ -97,7 +118,9 @@ class CSerialPort
   private:
     class Use;
     class Transfer;
+    class Writer;
     void ReleaseLock(std::uint64_t generation);
+    std::uint32_t DrainForClose(SerialDevice& device);
 
     const SerialDeviceRoots m_roots;
     mutable std::mutex m_mx;           // guards every member below; never held while waiting on
@@ -105,6 +128,10 @@ class CSerialPort
     std::unique_ptr<SerialDevice> m_device; // null while closed
     int m_inFlight = 0;                     // calls using m_device right now
     bool m_closing = false;
+    std::chrono::steady_clock::time_point
+        m_closeDrainEnd;    // while closing: queued output's last chance
+    bool m_writing = false; // a Write is in progress
+    std::uint32_t m_discardedAtClose = 0;
     bool m_lockExists = false;
     std::thread::id m_lockOwner;
     unsigned m_lockDepth = 0;

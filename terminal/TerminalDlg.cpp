@@ -27,10 +27,12 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QStringList>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -80,6 +82,28 @@ double Contrast(const QColor& a, const QColor& b)
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
+// One press's bytes: the Input's text, L 8-bit characters, decoded pairwise into the first
+// ceil(L / 2) bytes of a zeroed buffer of L / 2 + 2; only those are sent. It works in slices so
+// that a stop ends even the decode of a huge Input at once; it then returns nothing.
+std::vector<std::uint8_t> DecodeInput(const QByteArray& eight, const std::atomic<bool>& stop)
+{
+    constexpr std::uint32_t kSlice = 1 << 20; // characters, even so that no pair is split
+    const auto length = static_cast<std::uint32_t>(eight.size());
+    std::vector<std::uint8_t> bytes(length / 2 + 2, 0);
+    std::uint32_t count = 0;
+    for (std::uint32_t at = 0; at < length; at += kSlice)
+    {
+        if (stop)
+            return {};
+        std::uint32_t decoded = 0;
+        HexToBytes(eight.constData() + at, std::min<std::uint32_t>(kSlice, length - at),
+                   bytes.data() + at / 2, &decoded);
+        count += decoded;
+    }
+    bytes.resize(count);
+    return bytes;
+}
+
 constexpr double kReadableContrast = 4.5;
 // Behind the banner when the window's own colour would swallow its blue: a light grey on which
 // the banner reads as it does on a light desktop.
@@ -87,7 +111,13 @@ const QColor kBannerBacking(240, 240, 240);
 } // namespace
 
 CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
-    : QDialog(parent), m_port(std::move(roots))
+    : QDialog(parent), m_port(std::move(roots)),
+      m_sender(
+          [this](const std::vector<std::uint8_t>& bytes, std::uint32_t* sent,
+                 const CSerialPort::WriteProgress& progress)
+          { return SendBytes(bytes, sent, progress); },
+          [this]
+          { QMetaObject::invokeMethod(this, &CTerminalDlg::ShowPortPane, Qt::QueuedConnection); })
 {
     setWindowTitle(QString::fromLatin1(kTerminalTitle));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -117,7 +147,12 @@ CTerminalDlg::~CTerminalDlg()
     m_commandFile.Abandon();
     if (m_commandLoader.joinable())
         m_commandLoader.join();
-    // The worker uses the port, the log and this window: it ends before any of them goes.
+    // The sender and the worker use the port, the log and this window: they end before any of
+    // them goes. Closing wakes them both; the window has left the screen by its end, so the
+    // close's short wait for queued output holds up nothing the user sees.
+    m_sender.RequestStop();
+    m_port.Close();
+    m_sender.Join();
     StopWorker();
     m_frameClock.stop();
     // The view is a child widget and so outlives the members; it must not reach the log then.
@@ -346,9 +381,11 @@ void CTerminalDlg::BindEvents()
 void CTerminalDlg::OnOpenPort()
 {
     const int n = As<QComboBox>(GetDlgItem(IDC_PORT))->currentIndex() + 1;
-    // A worker left from a failed close still reads the old device: it ends before the
-    // device is replaced, so that at most one worker ever runs.
+    // A worker or sender left from a failed close still uses the old device: they end before
+    // the device is replaced, so that at most one of each ever runs.
     StopWorker();
+    if (m_port.IsOpen())
+        ClosePortAndSender();
     if (m_port.Open(n))
     {
         EnableInsteadOf(IDC_CLOSE_PORT, IDC_OPEN_PORT);
@@ -369,9 +406,11 @@ void CTerminalDlg::OnClosePort()
 {
     if (m_bPortOpen == 0)
         return;
-    if (m_port.Close())
+    if (ClosePortAndSender())
     {
         EnableInsteadOf(IDC_OPEN_PORT, IDC_CLOSE_PORT);
+        m_shownLinkState = LinkState::Closed;
+        m_deviceBack = false;
         SetPortStatus(QStringLiteral("COM close"));
         // Closing woke the worker's read; it ends within one pass.
         StopWorker();
@@ -444,32 +483,55 @@ void CTerminalDlg::OnSendChars()
         box.exec();
         return;
     }
-    // One byte a character, shared with the field rather than copied.
+    // One byte a character, shared with the field rather than copied; the sender decodes it.
     const QByteArray text = As<CInputField>(GetDlgItem(IDC_INPUT))->Bytes();
-    const auto length = static_cast<std::uint32_t>(text.size());
-    if (length == 0)
+    if (text.isEmpty())
         return;
-    std::vector<std::uint8_t> bytes(length / 2 + 2, 0);
-    std::uint32_t count = 0;
-    HexToBytes(text.constData(), length, bytes.data(), &count);
-    WriteBytes(bytes.data(), count);
+    const std::uint64_t count = (static_cast<std::uint64_t>(text.size()) + 1) / 2;
+    const bool queued = m_sender.Queue(count, [text](const std::atomic<bool>& stop)
+                                       { return DecodeInput(text, stop); });
+    m_refusedSend = queued ? 0 : count;
+    m_refusedWaiting = queued ? 0 : m_sender.State().waiting;
+    ShowPortPane();
 }
 
-int CTerminalDlg::WriteBytes(const std::uint8_t* bytes, std::uint32_t count)
+int CTerminalDlg::WriteBytes(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t* sent,
+                             const CSerialPort::WriteProgress& progress)
 {
+    if (sent != nullptr)
+        *sent = 0;
     if (bytes == nullptr || count == 0)
         return 0;
     std::uint32_t written = 0;
-    const int sent = m_port.Write(bytes, count, &written) ? 1 : 0;
-    // A write that stopped short still counts as sent; the pane's tooltip says how much went
-    // out, so a stalled device does not swallow bytes without the user being able to tell.
-    if (written < count)
-        GetDlgItem(IDC_STATUS_PORT)
-            ->setToolTip(QStringLiteral("Only %1 of %2 bytes were sent: the device did not take "
-                                        "the rest in time.")
-                             .arg(written)
-                             .arg(count));
-    return sent;
+    const int took = m_port.Write(bytes, count, &written, progress) ? 1 : 0;
+    if (sent != nullptr)
+        *sent = written;
+    return took;
+}
+
+// The sender's write of one press, and why it fell short if it did.
+SendEnd CTerminalDlg::SendBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t* sent,
+                                const CSerialPort::WriteProgress& progress)
+{
+    const auto count = static_cast<std::uint32_t>(bytes.size());
+    if (!WriteBytes(bytes.data(), count, sent, progress))
+        return m_port.GetLinkState() == LinkState::DeviceGone ? SendEnd::DeviceGone
+                                                              : SendEnd::Failed;
+    return *sent < count ? SendEnd::TimedOut : SendEnd::Complete;
+}
+
+// Closes the port and ends the sender. The close may give queued output up to kCloseDrainLimit,
+// so it runs beside; a send it cuts short says itself how much went out, so what the close
+// discarded is told apart only when no send was in progress.
+int CTerminalDlg::ClosePortAndSender()
+{
+    const bool sending = m_sender.State().busy;
+    m_sender.RequestStop();
+    int closed = 0;
+    RunBesideWithoutUserInput([&] { closed = m_port.Close(); });
+    m_sender.Join();
+    m_discardedAtClose = sending ? 0 : m_port.GetDiscardedAtClose();
+    return closed;
 }
 
 int CTerminalDlg::OnReceive(const std::uint8_t* bytes, std::uint32_t count)
@@ -618,6 +680,7 @@ void CTerminalDlg::StartWorker()
     m_bPortOpen = 1;
     m_worker = std::thread(&CTerminalDlg::ReceiveWorkerProc, this);
     m_shownLinkState = LinkState::Connected;
+    m_deviceBack = false;
     m_linkWatch.start();
 }
 
@@ -630,21 +693,18 @@ void CTerminalDlg::StopWorker()
 }
 
 // An unplugged device leaves the port open, as failed reads always did, so the pane's text
-// stays; its tooltip tells the user that the device is gone and, later, that it is back.
+// stays; its tooltip tells the user that the device is gone and, later, that it is back. The
+// same look keeps a send's progress in the tooltip up to date.
 void CTerminalDlg::WatchLink()
 {
     const LinkState state = m_port.GetLinkState();
-    if (state == m_shownLinkState)
-        return;
-    const QString device = QString::fromStdString(m_port.GetDevicePath());
-    auto* pane = GetDlgItem(IDC_STATUS_PORT);
-    if (state == LinkState::DeviceGone)
-        pane->setToolTip(QStringLiteral("The device %1 is gone; reading resumes by itself when "
-                                        "it is back.")
-                             .arg(device));
-    else if (state == LinkState::Connected)
-        pane->setToolTip(QStringLiteral("The device %1 is back.").arg(device));
-    m_shownLinkState = state;
+    if (state != m_shownLinkState)
+    {
+        m_linkDevice = QString::fromStdString(m_port.GetDevicePath());
+        m_deviceBack = m_shownLinkState == LinkState::DeviceGone && state == LinkState::Connected;
+        m_shownLinkState = state;
+    }
+    ShowPortPane();
 }
 
 // One pass reads what is queued, up to kReadBlock bytes, and appends it. Only a short read
@@ -730,11 +790,66 @@ void CTerminalDlg::EnableInsteadOf(int enableId, int disableId)
     disable->setEnabled(false);
 }
 
-void CTerminalDlg::SetPortStatus(const QString& text, const QString& toolTip)
+void CTerminalDlg::SetPortStatus(const QString& text, const QString& openError)
 {
+    m_portText = text;
+    m_openError = openError;
+    ShowPortPane();
+}
+
+// The port pane's text and tooltip, both from the state, and only ever set here.
+void CTerminalDlg::ShowPortPane()
+{
+    const QLocale english(QLocale::English);
+    const auto count = [&](std::uint64_t n) { return english.toString(qulonglong(n)); };
+    QStringList notes;
+    if (!m_openError.isEmpty())
+        notes << m_openError;
+    if (m_shownLinkState == LinkState::DeviceGone)
+        notes << QStringLiteral("The device %1 is gone; reading resumes by itself when it is back.")
+                     .arg(m_linkDevice);
+    else if (m_deviceBack)
+        notes << QStringLiteral("The device %1 is back.").arg(m_linkDevice);
+    const SendState send = m_sender.State();
+    if (send.busy)
+        notes << QStringLiteral("Sending: %1 of %2 bytes sent so far.")
+                     .arg(count(send.sent), count(send.asked));
+    if (send.last && send.last->end != SendEnd::Complete)
+    {
+        const QString only = QStringLiteral("Only %1 of %2 bytes were sent")
+                                 .arg(count(send.last->sent), count(send.last->asked));
+        switch (send.last->end)
+        {
+        case SendEnd::TimedOut:
+            notes << only + QStringLiteral(": the device did not take the rest in time.");
+            break;
+        case SendEnd::Closed:
+            notes << only + QStringLiteral(": the port was closed.");
+            break;
+        case SendEnd::DeviceGone:
+            notes << only + QStringLiteral(" before the device went away.");
+            break;
+        case SendEnd::Failed:
+            notes << only + QStringLiteral(": the port refused the rest.");
+            break;
+        case SendEnd::Complete:
+            break;
+        }
+    }
+    if (m_refusedSend > 0)
+        notes << QStringLiteral("A send of %1 bytes was refused: %2 bytes are already waiting, "
+                                "and at most %3 may wait.")
+                     .arg(count(m_refusedSend), count(m_refusedWaiting), count(kSendQueueLimit));
+    if (m_discardedAtClose > 0)
+        notes << QStringLiteral("Closing the port discarded %1 bytes that had not left yet.")
+                     .arg(count(m_discardedAtClose));
+
     auto* pane = As<CStatusPane>(GetDlgItem(IDC_STATUS_PORT));
-    pane->setText(text);
-    pane->setToolTip(toolTip);
+    const QString toolTip = notes.join(QLatin1Char('\n'));
+    if (pane->text() != m_portText)
+        pane->setText(m_portText);
+    if (pane->toolTip() != toolTip)
+        pane->setToolTip(toolTip);
 }
 
 void CTerminalDlg::RefreshPortToolTips()
@@ -766,4 +881,20 @@ void CTerminalDlg::PauseWithoutUserInput(int milliseconds)
     QEventLoop loop;
     QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+// Work that may take longer than a frame, run on a thread of its own. The event loop goes on
+// painting and running timers meanwhile, but clicks and keys wait until the work is done, so no
+// other handler starts in the middle of the one that asked for it.
+void CTerminalDlg::RunBesideWithoutUserInput(const std::function<void()>& work)
+{
+    QEventLoop loop;
+    std::thread beside(
+        [&]
+        {
+            work();
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    beside.join();
 }

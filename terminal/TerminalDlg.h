@@ -8,7 +8,11 @@
 // Port states: Closed ("Open port" enabled, "Close port" disabled, no worker) and Open (the
 // other way round, one worker). The status pane IDC_STATUS_PORT tells which, IDC_STATUS_BAUD the
 // chosen baud rate; failures show only there, except "Send chars" on a closed port, which shows
-// the "Not open port" message box.
+// the "Not open port" message box. The port pane's tooltip is composed in one place
+// (ShowPortPane) from the state, so no event hides another: why an open failed, the device gone
+// (first, while it is) or back, a send in progress and how far it has got, how the last send
+// ended when it fell short (a complete send clears that), a press refused because too much is
+// waiting, and output a close had to discard.
 //
 // Threads: every handler runs on the user-interface thread. The receive worker (one at most)
 // reads the port and calls OnReceive, which appends to the receive log under the log's lock and
@@ -20,6 +24,14 @@
 // m_commandFile; the loader posts its result as its last act and never waits for the
 // user-interface thread, which then joins it and takes the lines. The window's end abandons a
 // load in progress and joins.
+//
+// Sending: "Send chars" hands the Input's text to the sender (terminal/Sender.h, one thread at
+// most), which decodes it and writes it beside the receive worker; the handler returns at once,
+// and presses made meanwhile go out after it, in order. Closing the port (button, port change,
+// the window's end) stops the sender: the close wakes its write, gives queued output up to
+// kCloseDrainLimit to leave, and runs beside the user-interface thread, which goes on painting
+// but takes no clicks or keys until it is done; the sender is joined before the port reopens
+// and before anything it uses is destroyed.
 //
 // Commands: "Open file" appends every line of the chosen file to the command list, in one step
 // once the file is read; until then the button is disabled and the window goes on as usual. A
@@ -43,6 +55,7 @@
 #include "serial/CommTypes.h"
 #include "serial/SerialPort.h"
 #include "terminal/ReceiveLog.h"
+#include "terminal/Sender.h"
 
 #include <QDialog>
 #include <QFont>
@@ -54,6 +67,7 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -94,14 +108,18 @@ class CTerminalDlg : public QDialog
 
     // Writes the current choices of the line-settings controls into `dcb`.
     void FillLineSettings(DCB* dcb);
-    // One write of `count` bytes to the port; 1 when the port took it, else 0.
-    int WriteBytes(const std::uint8_t* bytes, std::uint32_t count);
+    // One write of `count` bytes to the port; 1 when the port took it (a write stopped short at
+    // its bound too), else 0. *sent, when given, gets the bytes that left on the line; progress
+    // hears how many the port has taken so far. Runs on the sender's thread.
+    int WriteBytes(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t* sent = nullptr,
+                   const CSerialPort::WriteProgress& progress = {});
     // Adds a block of received bytes to the log and asks for the view to be refreshed. Returns
     // 1 when given bytes, 0 for none. Called by the receive worker; safe from any thread.
     int OnReceive(const std::uint8_t* bytes, std::uint32_t count);
 
     bool IsPortOpen() const { return m_bPortOpen.load() != 0; }
     bool IsWorkerRunning() const { return m_worker.joinable(); }
+    SendState SendingState() const { return m_sender.State(); }
     const CReceiveLog& ReceiveLog() const { return m_receiveLog; }
 
   protected:
@@ -127,16 +145,22 @@ class CTerminalDlg : public QDialog
     void RequestViewUpdate();
     void OnFrame();
     void WatchLink();
+    SendEnd SendBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t* sent,
+                      const CSerialPort::WriteProgress& progress);
+    int ClosePortAndSender();
 
     void EnableInsteadOf(int enableId, int disableId);
-    void SetPortStatus(const QString& text, const QString& toolTip = QString());
+    void SetPortStatus(const QString& text, const QString& openError = QString());
+    void ShowPortPane();
     void RefreshPortToolTips();
     void PauseWithoutUserInput(int milliseconds);
+    void RunBesideWithoutUserInput(const std::function<void()>& work);
 
     CReceiveView* m_ctrlReceive = nullptr;     // IDC_RECEIVE, a child widget
     CCommandListBox* m_ctrlCommands = nullptr; // IDC_COMMANDS, a child widget
     CSerialPort m_port;
     std::atomic<int> m_bPortOpen{0}; // set while the port is open and the worker is to run
+    CSender m_sender;                // writes to m_port, so it is declared after it
     CCommandFile m_commandFile;
     CReceiveLog m_receiveLog;
 
@@ -149,8 +173,17 @@ class CTerminalDlg : public QDialog
     std::atomic<bool> m_framePosted{false};     // a refresh request is on its way
     std::atomic<std::int64_t> m_lastFrameNs{0}; // the last refresh, on the steady clock
     QTimer m_frameClock; // steps in for a refresh request the worker did not post
-    QTimer m_linkWatch;  // while open: notices the device going and coming back
+    QTimer m_linkWatch;  // while open: notices the device going and coming back, shows progress
     LinkState m_shownLinkState = LinkState::Closed;
+
+    // What the port pane tells (ShowPortPane).
+    QString m_portText;
+    QString m_openError;                // why the last open failed, until the next status
+    QString m_linkDevice;               // the open port's device, for the gone and back notes
+    bool m_deviceBack = false;          // the device came back since the port was opened
+    std::uint64_t m_refusedSend = 0;    // bytes of a press refused since the last accepted one
+    std::uint64_t m_refusedWaiting = 0; // bytes waiting when it was refused
+    std::uint32_t m_discardedAtClose = 0;
 
     FileChooser m_chooseCommandFile;
     QAction* m_aboutAction = nullptr;     // the context menu's About entry, owned by the window

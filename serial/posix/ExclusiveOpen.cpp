@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
 #include <string_view>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -65,6 +66,22 @@ bool LockedByAnother(const struct stat& node)
     return held;
 }
 
+// Permission denied on the device node, with the advice its group allows: serial ports belong
+// to dialout on Debian, but a udev rule may give a device another group, and joining root's is
+// no advice at all.
+std::string PermissionDenied(const struct stat& node)
+{
+    if (node.st_gid == 0)
+        return "permission denied (the device belongs to the root group)";
+    struct group entry;
+    struct group* found = nullptr;
+    char names[1024];
+    if (::getgrgid_r(node.st_gid, &entry, names, sizeof names, &found) != 0 || found == nullptr)
+        return "permission denied (the device belongs to group " + std::to_string(node.st_gid) +
+               ")";
+    return "permission denied (add the user to the " + std::string(found->gr_name) + " group)";
+}
+
 bool IsPtySlave(dev_t rdev)
 {
     // Unix98 slaves (/dev/pts/N) use majors 136 to 143; legacy BSD slaves major 3.
@@ -85,7 +102,7 @@ std::string ReasonOf(int err)
         return "no such device";
     case EACCES:
     case EPERM:
-        return "permission denied (add the user to the dialout group)";
+        return "permission denied";
     case EBUSY:
     case EWOULDBLOCK:
         return "in use by another program";
@@ -115,7 +132,7 @@ int OpenExclusive(const std::string& path, bool* onPty, std::string* whyNot)
         return fail(ReasonOf(EBUSY));
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return fail(ReasonOf(errno));
+        return fail(errno == EACCES || errno == EPERM ? PermissionDenied(node) : ReasonOf(errno));
     auto refuse = [&](const std::string& reason)
     {
         ::close(fd);
@@ -143,8 +160,10 @@ Tty::~Tty()
 {
     // TIOCEXCL outlives the descriptor while another opener (a pseudo-terminal's far end) keeps
     // the tty alive; and without the flush close() waits up to 30 s for output that a stalled
-    // line cannot send. Both fail harmlessly after a hang-up.
+    // line cannot send. Both fail harmlessly after a hang-up. A pseudo-terminal's output is
+    // already in its far end's input, where flushing it would throw away what was counted as
+    // sent; its close does not wait, so only the input is flushed there.
     ::ioctl(fd, TIOCNXCL);
-    ::tcflush(fd, TCIOFLUSH);
+    ::tcflush(fd, onPty ? TCIFLUSH : TCIOFLUSH);
     ::close(fd);
 }

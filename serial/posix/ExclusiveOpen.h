@@ -6,13 +6,14 @@
 //
 // Failure: OpenExclusive returns -1 with the reason in words ("<path>: in use by another
 // program"), built by ReasonOf from the errno, which is the one mapping from errno to what the
-// user is told.
+// user is told; a device node the user may not open says which group it belongs to ("<path>:
+// permission denied (add the user to the dialout group)").
 #pragma once
 
 #include <string>
 
-// What an errno means to the user: "no such device", "permission denied (add the user to the
-// dialout group)", "in use by another program", "not a serial device", else the system's text.
+// What an errno means to the user: "no such device", "permission denied", "in use by another
+// program", "not a serial device", else the system's text.
 std::string ReasonOf(int err);
 
 // Opens path read/write without becoming its controlling terminal, close-on-exec (a child

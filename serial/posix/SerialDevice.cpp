@@ -1,6 +1,7 @@
 #include "serial/SerialDevice.h"
 
 #include "serial/DcbValidation.h"
+#include "serial/LineTime.h"
 #include "serial/PortName.h"
 #include "serial/posix/ExclusiveOpen.h"
 #include "serial/posix/TermiosMapping.h"
@@ -22,7 +23,6 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::chrono::milliseconds kWriteMargin{50};
 // Fastest pace of looking for a device that went away, for read constants below it.
 constexpr std::chrono::milliseconds kMinLookInterval{50};
 
@@ -68,6 +68,15 @@ LinkId LinkAt(const std::string& path)
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
         return {st.st_dev, st.st_ino, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
     return {};
+}
+
+// Bits a byte takes on the line at these settings: start bit, data bits, parity bit, stop bits
+// (1.5 stop bits, with 5 data bits, count as 2).
+unsigned FrameBitsOf(const termios2& t)
+{
+    const tcflag_t size = t.c_cflag & CSIZE;
+    const unsigned data = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    return 1 + data + ((t.c_cflag & PARENB) ? 1 : 0) + ((t.c_cflag & CSTOPB) ? 2 : 1);
 }
 
 class PosixSerialDevice final : public SerialDevice
@@ -230,8 +239,21 @@ class PosixSerialDevice final : public SerialDevice
         }
     }
 
-    DeviceStatus Write(const void* buffer, std::uint32_t count,
-                       std::uint32_t* countWritten) override
+    std::chrono::milliseconds WriteWait(std::uint32_t count) const override
+    {
+        std::lock_guard lock(m_mx);
+        return WriteBound(count, BaudRateOf(m_inForce.termios), FrameBitsOf(m_inForce.termios),
+                          m_timeouts.WriteTotalTimeoutConstant);
+    }
+
+    std::chrono::milliseconds DrainWait(std::uint32_t queued) const override
+    {
+        std::lock_guard lock(m_mx);
+        return DrainBound(queued, BaudRateOf(m_inForce.termios), FrameBitsOf(m_inForce.termios));
+    }
+
+    DeviceStatus WriteQueued(const void* buffer, std::uint32_t count,
+                             std::uint32_t* countWritten) override
     {
         *countWritten = 0;
         if (count == 0)
@@ -239,20 +261,28 @@ class PosixSerialDevice final : public SerialDevice
         const auto tty = Current();
         if (!tty)
             return DeviceStatus::Gone;
-        const auto deadline = Clock::now() + WriteLimit(count);
-        const auto* bytes = static_cast<const unsigned char*>(buffer);
-        while (*countWritten < count)
+        for (;;)
         {
-            const ssize_t n = ::write(tty->fd, bytes + *countWritten, count - *countWritten);
-            if (n > 0)
+            const ssize_t n = ::write(tty->fd, buffer, count);
+            if (n >= 0)
             {
-                *countWritten += static_cast<std::uint32_t>(n);
-                continue;
+                *countWritten = static_cast<std::uint32_t>(n);
+                return DeviceStatus::Ok;
             }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 && errno != EAGAIN)
+            if (errno == EAGAIN)
+                return DeviceStatus::Ok;
+            if (errno != EINTR)
                 return Fail(tty, errno);
+        }
+    }
+
+    DeviceStatus WaitForRoom(Clock::time_point deadline) override
+    {
+        const auto tty = Current();
+        if (!tty)
+            return DeviceStatus::Gone;
+        for (;;)
+        {
             pollfd p[2] = {{tty->fd, POLLOUT, 0}, {m_wake, POLLIN, 0}};
             if (PollUntil(p, 2, deadline) < 0)
                 return DeviceStatus::Failed;
@@ -262,10 +292,60 @@ class PosixSerialDevice final : public SerialDevice
                 return Fail(tty, EIO);
             if (p[0].revents & POLLNVAL)
                 return DeviceStatus::Failed;
-            if (!(p[0].revents & POLLOUT) && Clock::now() >= deadline)
+            if (p[0].revents & POLLOUT)
+                return DeviceStatus::Ok;
+            if (Clock::now() >= deadline)
                 return DeviceStatus::TimedOut;
         }
+    }
+
+    DeviceStatus OutputQueued(std::uint32_t* queued) override
+    {
+        *queued = 0;
+        const auto tty = Current();
+        if (!tty)
+            return DeviceStatus::Gone;
+        int bytes = 0;
+        if (::ioctl(tty->fd, TIOCOUTQ, &bytes) != 0)
+            return Fail(tty, errno);
+        *queued = static_cast<std::uint32_t>(std::max(bytes, 0));
         return DeviceStatus::Ok;
+    }
+
+    DeviceStatus WaitUntilSent(Clock::time_point deadline, bool wakeable,
+                               std::uint32_t* stillQueued) override
+    {
+        // There is no poll event for an empty output queue: look, then sleep about as long as
+        // the queued bytes need on the line, at most a short step, and look again.
+        constexpr std::chrono::milliseconds kLongestStep{20};
+        for (;;)
+        {
+            const DeviceStatus looked = OutputQueued(stillQueued);
+            if (looked != DeviceStatus::Ok || *stillQueued == 0)
+                return looked;
+            if (Clock::now() >= deadline)
+                return DeviceStatus::TimedOut;
+            const auto tty = Current();
+            if (!tty)
+                return DeviceStatus::Gone;
+            std::chrono::milliseconds step;
+            {
+                std::lock_guard lock(m_mx);
+                step = LineTime(*stillQueued, BaudRateOf(m_inForce.termios),
+                                FrameBitsOf(m_inForce.termios));
+            }
+            step = std::clamp(step, std::chrono::milliseconds(1), kLongestStep);
+            // No events asked of the port: poll still reports a hang-up on it.
+            pollfd p[2] = {{tty->fd, 0, 0}, {m_wake, POLLIN, 0}};
+            if (PollUntil(p, wakeable ? 2 : 1, std::min(deadline, Clock::now() + step)) < 0)
+                return DeviceStatus::Failed;
+            if (wakeable && p[1].revents)
+                return DeviceStatus::Cancelled;
+            if (p[0].revents & (POLLHUP | POLLERR))
+                return Fail(tty, EIO);
+            if (p[0].revents & POLLNVAL)
+                return DeviceStatus::Failed;
+        }
     }
 
     void Wake() override { ::eventfd_write(m_wake, 1); }
@@ -372,20 +452,6 @@ class PosixSerialDevice final : public SerialDevice
         if (dtr != DeviceStatus::Ok || want.rtsHandshake)
             return dtr;
         return drive(TIOCM_RTS, want.lines.rts);
-    }
-
-    std::chrono::milliseconds WriteLimit(std::uint32_t count) const
-    {
-        std::uint64_t constant = 0;
-        std::uint64_t rate = 0;
-        {
-            std::lock_guard lock(m_mx);
-            constant = m_timeouts.WriteTotalTimeoutConstant;
-            rate = BaudRateOf(m_inForce.termios);
-        }
-        rate = std::max<std::uint64_t>(rate, kMinBaudRate);
-        const std::uint64_t lineMs = (std::uint64_t{count} * 10 * 1000 + rate - 1) / rate;
-        return std::chrono::milliseconds(constant + lineMs) + kWriteMargin;
     }
 
     // poll until the deadline, retrying EINTR with the time that is left. The wait is rounded up

@@ -1,4 +1,5 @@
 #include "PtyFixture.h"
+#include "serial/LineTime.h"
 
 #include <numeric>
 
@@ -87,6 +88,40 @@ TEST_F(TransferTest, AStalledWriteStopsAtTheBoundWithAnHonestCount)
     EXPECT_LT(n, 65536u);
     EXPECT_EQ(pty.Read(n).size(), n);
     EXPECT_TRUE(pty.Read(1, 100ms).empty());
+}
+
+// A pseudo-terminal has no output queue, so the waits a real UART needs are shown here.
+TEST(LineTimeTest, WriteAndDrainBoundsFollowTheBytesOnTheLine)
+{
+    struct Row
+    {
+        const char* name;
+        std::uint64_t bytes;
+        std::uint32_t baud;
+        unsigned frameBits;
+        std::uint32_t constantMs;
+        long long writeMs, drainMs;
+    };
+    const Row rows[] = {
+        {"nothing queued", 0, 115200, 10, 300, 350, 0},
+        {"one byte at 115200 rounds up to a millisecond", 1, 115200, 10, 300, 351, 51},
+        {"a UART's 4 KiB queue at 4800", 4096, 4800, 10, 300, 8884, 8584},
+        {"8E2 takes 12 bits a byte", 1u << 20, 4800, 12, 300, 2621790, 2621490},
+        {"5N1 takes 7", 4800, 4800, 7, 0, 7050, 7050},
+        {"a rate below the slowest counts as the slowest", 10, 0, 10, 0, 2050, 2050},
+        {"the largest write does not overflow", 0xFFFFFFFFu, 50, 12, 300, 1030792151150,
+         1030792150850},
+    };
+    for (const Row& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(WriteBound(row.bytes, row.baud, row.frameBits, row.constantMs).count(),
+                  row.writeMs);
+        EXPECT_EQ(DrainBound(row.bytes, row.baud, row.frameBits).count(), row.drainMs);
+    }
+    EXPECT_EQ(SentOf(4096, 0), 4096u);
+    EXPECT_EQ(SentOf(4096, 1024), 3072u);
+    EXPECT_EQ(SentOf(10, 64), 0u); // the queue also holds bytes of an earlier write
 }
 
 TEST(ClosedPortTest, EveryOperationFailsWithoutTouchingItsArguments)
