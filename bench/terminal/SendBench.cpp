@@ -14,6 +14,7 @@
 //       receive log holds every byte streamed, in order, and the device every byte sent.
 //
 // Flags: --stall-seconds=5 --send-kib=512 --only=ab
+#include "EventLoop.h"
 #include "ProcessMeter.h"
 #include "PtyDevice.h"
 #include "terminal/ControlIds.h"
@@ -145,32 +146,6 @@ class LatenessMeter
     std::int64_t m_due = 0;
     std::vector<double> m_ms;
 };
-
-// Runs the event loop for `ms` milliseconds.
-void RunFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Runs the event loop until `done` holds or `timeoutMs` passes.
-bool RunUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout,
-                     [&]
-                     {
-                         if (done())
-                             loop.quit();
-                     });
-    check.start(20);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 std::unique_ptr<CTerminalDlg> OpenWindow(const CDeviceTree& tree)
 {
@@ -362,14 +337,6 @@ void PacedDevice()
     munmap(shared, sizeof(DeviceReport));
 }
 
-bool TakeFlag(const char* arg, const char* name, std::string* value)
-{
-    const std::size_t n = std::strlen(name);
-    if (std::strncmp(arg, name, n) != 0 || arg[n] != '=')
-        return false;
-    *value = arg + n + 1;
-    return true;
-}
 } // namespace
 
 int main(int argc, char** argv)

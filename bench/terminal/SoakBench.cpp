@@ -6,6 +6,7 @@
 //
 // Flags: --seconds=1800 --clear-every=300 --sample-every=30 --rate=11520 (bytes per second).
 // The exit status is 0 when every check held.
+#include "EventLoop.h"
 #include "ProcessMeter.h"
 #include "PtyDevice.h"
 #include "terminal/ControlIds.h"
@@ -176,13 +177,6 @@ struct Soak
     }
 };
 
-// Runs the event loop for `ms` milliseconds.
-void RunFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 } // namespace
 
 int main(int argc, char** argv)

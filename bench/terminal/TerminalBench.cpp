@@ -20,6 +20,7 @@
 // Flags: --flat-mib=16 --busy=0 --paced-seconds=60 --fast-seconds=30 --latency-samples=300
 //        --a11y-limit-mib=256 --a11y-rate=20000000 --only=abcd (e only when named), and Google
 //        Benchmark's own flags for (c).
+#include "EventLoop.h"
 #include "ProcessMeter.h"
 #include "PtyDevice.h"
 #include "terminal/ControlIds.h"
@@ -270,24 +271,6 @@ struct OpenWindow
         ok = !openPort || dlg->IsPortOpen();
     }
 };
-
-// Runs the event loop (idle, not polling) until `done` holds or `timeoutMs` passes.
-bool RunUntil(const std::function<bool()>& done, int timeoutMs, int checkMs = 20)
-{
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout,
-                     [&]
-                     {
-                         if (done())
-                             loop.quit();
-                     });
-    check.start(checkMs);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 // Processes that keep a core busy while they live, like `yes > /dev/null`.
 class BusyLoops
@@ -610,14 +593,6 @@ void AccessibleAtTheLimit()
                 peak / 1048576.0, peak / limit, rssBefore / 1048576.0);
 }
 
-bool TakeFlag(const char* arg, const char* name, std::string* value)
-{
-    const std::size_t n = std::strlen(name);
-    if (std::strncmp(arg, name, n) != 0 || arg[n] != '=')
-        return false;
-    *value = arg + n + 1;
-    return true;
-}
 } // namespace
 
 int main(int argc, char** argv)
