@@ -36,6 +36,7 @@
 #include <chrono>
 #include <cmath>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -542,15 +543,12 @@ void CTerminalDlg::OnCommandPicked(const QByteArray& text)
 {
     if (text.isNull())
         return;
-    // The cleanup works in place on NUL-terminated text; this copy has room for any length.
-    // The bytes go into the Input as they are: one character each.
-    QByteArray command(text.constData(), text.size());
-    CutComment(command.data());
-    TrimSpaces(command.data());
-    command.truncate(qstrlen(command.constData()));
-    if (command.size() < command.capacity() / 2)
-        command.squeeze();
-    As<CInputField>(GetDlgItem(IDC_INPUT))->SetBytes(std::move(command));
+    // The text ends at its first NUL; of that, only the part without the comment and the outer
+    // spaces is copied, once, and goes into the Input as it is: one character a byte.
+    const std::string_view kept =
+        CleanCommand(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+    As<CInputField>(GetDlgItem(IDC_INPUT))
+        ->SetBytes(QByteArray(kept.data(), static_cast<qsizetype>(kept.size())));
 }
 
 void CTerminalDlg::OnAboutBox()
