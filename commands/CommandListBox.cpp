@@ -299,10 +299,11 @@ void CCommandListBox::mouseDoubleClickEvent(QMouseEvent* event)
         const int row = NearestRow(event->position().toPoint());
         if (row >= 0)
         {
-            // A copy: the receiver may append commands, which can move the stored bytes.
-            const std::string_view line = m_commands->Line(row);
-            const QByteArray picked(line.data(), static_cast<qsizetype>(line.size()));
-            emit commandPicked(picked);
+            // Held for the call: the receiver may append commands, and the block that holds
+            // these bytes then takes none of them, so they stay where they are.
+            const CCommandListModel::CHeldLine line = m_commands->HoldLine(row);
+            emit commandPicked(QByteArray::fromRawData(line.bytes.data(),
+                                                       static_cast<qsizetype>(line.bytes.size())));
         }
     }
     QListView::mouseDoubleClickEvent(event);

@@ -19,9 +19,10 @@
 // A left double-click anywhere in the list, also below the last row (and, in a gap between rows,
 // the nearer one), emits commandPicked with the whole stored text of that row (comment and spaces
 // included). The signal is delivered synchronously (connect it with a direct connection) before
-// the list's own double-click handling: the window handles it as the pick of a command. The
-// receiver gets its own copy, so it may add commands while handling it. An empty list emits
-// nothing. A single click only selects.
+// the list's own double-click handling: the window handles it as the pick of a command. The text
+// is the stored bytes themselves, not a copy, and valid for the call: the list holds them in
+// place meanwhile, so the receiver may add commands while handling it, and copies what it keeps.
+// An empty list emits nothing. A single click only selects.
 //
 // User-interface thread only.
 #pragma once

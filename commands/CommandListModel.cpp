@@ -35,23 +35,31 @@ std::size_t CCommandListModel::BlockOf(int row) const
 std::string_view CCommandListModel::Line(int row) const
 {
     const std::size_t block = BlockOf(row);
-    return m_blocks[block].Line(static_cast<std::size_t>(row - m_firstRows[block]));
+    return m_blocks[block]->Line(static_cast<std::size_t>(row - m_firstRows[block]));
+}
+
+CCommandListModel::CHeldLine CCommandListModel::HoldLine(int row) const
+{
+    const std::size_t block = BlockOf(row);
+    return {m_blocks[block],
+            m_blocks[block]->Line(static_cast<std::size_t>(row - m_firstRows[block]))};
 }
 
 bool CCommandListModel::Append(std::string_view line)
 {
     if (m_count == kMaxCommands || line.size() > std::numeric_limits<std::uint32_t>::max())
         return false;
-    const bool fits =
-        m_lastBlockTakesSingles && m_blocks.back().text.size() + line.size() <= kSinglesBlockBytes;
+    // A block that someone holds a line of is not grown: growing may move its bytes.
+    const bool fits = m_lastBlockTakesSingles && m_blocks.back().use_count() == 1 &&
+                      m_blocks.back()->text.size() + line.size() <= kSinglesBlockBytes;
     beginInsertRows(QModelIndex(), m_count, m_count);
     if (!fits)
     {
-        m_blocks.emplace_back();
+        m_blocks.push_back(std::make_shared<CCommandLines>());
         m_firstRows.push_back(m_count);
         m_lastBlockTakesSingles = true;
     }
-    CCommandLines& block = m_blocks.back();
+    CCommandLines& block = *m_blocks.back();
     block.text.append(line);
     block.ends.push_back(static_cast<std::uint32_t>(block.text.size()));
     ++m_count;
@@ -68,7 +76,7 @@ bool CCommandListModel::Append(CCommandLines&& lines)
     const int first = m_count;
     const int last = first + static_cast<int>(lines.Count()) - 1;
     beginInsertRows(QModelIndex(), first, last);
-    m_blocks.push_back(std::move(lines));
+    m_blocks.push_back(std::make_shared<CCommandLines>(std::move(lines)));
     m_firstRows.push_back(first);
     m_count = last + 1;
     m_lastBlockTakesSingles = false;
@@ -123,11 +131,11 @@ int CCommandListModel::StartsWith(int firstRow, int endRow, const QString& folde
     while (row < endRow)
     {
         const std::size_t block = BlockOf(row);
-        const char* text = m_blocks[block].text.data();
-        const std::uint32_t* ends = m_blocks[block].ends.data();
+        const char* text = m_blocks[block]->text.data();
+        const std::uint32_t* ends = m_blocks[block]->ends.data();
         const int first = m_firstRows[block];
         const int blockEnd =
-            std::min(endRow, first + static_cast<int>(m_blocks[block].ends.size()));
+            std::min(endRow, first + static_cast<int>(m_blocks[block]->ends.size()));
         std::uint32_t begin = row == first ? 0 : ends[row - first - 1];
         for (; row < blockEnd; ++row)
         {
