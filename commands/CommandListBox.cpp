@@ -1,5 +1,7 @@
 #include "commands/CommandListBox.h"
 
+#include "text/Latin1MimeData.h"
+
 #include <QAccessible>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -314,9 +316,9 @@ void CCommandListBox::keyPressEvent(QKeyEvent* event)
     // A row shows a cut of a long command; a copy takes all of it.
     if (event == QKeySequence::Copy && currentIndex().isValid())
     {
-        const std::string_view line = m_commands->Line(currentIndex().row());
-        QGuiApplication::clipboard()->setText(
-            QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
+        CCommandListModel::CHeldLine line = m_commands->HoldLine(currentIndex().row());
+        QGuiApplication::clipboard()->setMimeData(
+            new CLatin1MimeData(line.bytes, std::move(line.owner)));
         event->accept();
         return;
     }

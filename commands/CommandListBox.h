@@ -7,7 +7,8 @@
 // editing, rows drawn by the style's item delegate. A row shows its command with one character
 // per byte (Latin-1), elided when it is wider than the list; m_commands keeps the bytes
 // themselves, so what is picked is exactly what was added. Copy (Ctrl+C) puts the current row's
-// whole command on the clipboard, one character per byte.
+// whole command on the clipboard, one character per byte, without copying it: the clipboard
+// holds a share of the stored bytes and makes characters of them only when a program asks.
 //
 // Any number of rows costs the same to lay out, scroll and paint: every row has the same height,
 // so its place is arithmetic from the top row, and the vertical scroll bar counts rows. QListView's

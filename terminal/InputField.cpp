@@ -1,5 +1,7 @@
 #include "terminal/InputField.h"
 
+#include "text/Latin1MimeData.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -56,33 +58,6 @@ CharClass ClassOf(char c)
         return CharClass::Word;
     return CharClass::Other;
 }
-
-// Text on the clipboard, turned into characters only when someone asks for them. Pasting it
-// back into a field takes the bytes themselves.
-class CLatin1MimeData : public QMimeData
-{
-  public:
-    explicit CLatin1MimeData(QByteArray bytes) : m_bytes(std::move(bytes)) {}
-
-    const QByteArray& Bytes() const { return m_bytes; }
-
-    bool hasFormat(const QString& mimeType) const override
-    {
-        return mimeType == QLatin1String("text/plain");
-    }
-    QStringList formats() const override { return {QStringLiteral("text/plain")}; }
-
-  protected:
-    QVariant retrieveData(const QString& mimeType, QMetaType) const override
-    {
-        if (!hasFormat(mimeType))
-            return QVariant();
-        return QString::fromLatin1(m_bytes);
-    }
-
-  private:
-    const QByteArray m_bytes;
-};
 
 // A stretch of the field's text, so that Qt's own word, sentence and character rules can be run
 // on just that much: the interface's default boundary functions read its whole text. Only

@@ -208,6 +208,13 @@ TEST_F(CommandListBoxTest, ReceiverMayAddCommandsWhileHandlingAPick)
     EXPECT_EQ(seen, QByteArrayList{"B"});
     EXPECT_EQ(Rows(), 1002);
     EXPECT_EQ(m_list.commands().Count(), 1002);
+
+    // So may anyone while the clipboard offers a copied command.
+    m_list.setCurrentIndex(m_list.model()->index(1001, 0));
+    QTest::keySequence(&m_list, QKeySequence::Copy);
+    for (int i = 0; i < 1000; ++i)
+        m_list.AddCommand(QByteArray::number(i));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "999");
 }
 
 TEST_F(CommandListBoxTest, RowsAreEighteenPixelsWhateverTheFont)
