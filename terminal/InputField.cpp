@@ -292,6 +292,28 @@ QAccessibleInterface* InputFieldAccessibleFactory(const QString& className, QObj
     return nullptr;
 }
 
+// Puts the low byte of each of `count` characters into `bytes` and returns all the characters
+// ORed together, so that one pass both converts a text and tells whether any character of it
+// is too wide for a byte. Fixed-length blocks and unaliased pointers let compilers vectorise it.
+char16_t NarrowToBytes(const char16_t* __restrict units, char* __restrict bytes, qsizetype count)
+{
+    constexpr qsizetype kBlock = 64;
+    char16_t all = 0;
+    qsizetype i = 0;
+    for (; i + kBlock <= count; i += kBlock)
+        for (qsizetype k = 0; k < kBlock; ++k)
+        {
+            all |= units[i + k];
+            bytes[i + k] = static_cast<char>(units[i + k]);
+        }
+    for (; i < count; ++i)
+    {
+        all |= units[i];
+        bytes[i] = static_cast<char>(units[i]);
+    }
+    return all;
+}
+
 QString Described(QStringView text, qsizetype at)
 {
     const char32_t code = text.mid(at, 2).toUcs4().value(0);
@@ -957,13 +979,9 @@ void CInputField::TrimHistory()
 
 bool CInputField::Accept(const QString& text, const QString& refused, QByteArray* bytes)
 {
-    // One pass that compilers vectorise finds out whether any character is wide; only then is
-    // it looked for.
-    char16_t all = 0;
-    const QChar* units = text.constData();
-    for (qsizetype i = 0; i < text.size(); ++i)
-        all |= units[i].unicode();
-    if (all > 0xFF)
+    QByteArray narrowed(text.size(), Qt::Uninitialized);
+    if (NarrowToBytes(reinterpret_cast<const char16_t*>(text.constData()), narrowed.data(),
+                      text.size()) > 0xFF)
     {
         const auto wide =
             std::find_if(text.cbegin(), text.cend(), [](QChar ch) { return ch.unicode() > 0xFF; });
@@ -972,7 +990,7 @@ bool CInputField::Accept(const QString& text, const QString& refused, QByteArray
                              .arg(Described(text, wide - text.cbegin())));
         return false;
     }
-    *bytes = text.toLatin1();
+    *bytes = std::move(narrowed);
     return true;
 }
 

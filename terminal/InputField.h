@@ -11,9 +11,9 @@
 // proportion to the field's width, whatever the text's length. Copy and the primary selection
 // hand over a shared reference to the text and turn it into characters only when another
 // program asks; pasting back what the field itself or the command list copied takes the bytes
-// as they are. Assistive technologies see an editable text (its name is the widget's
-// accessible name) whose every call costs in proportion to what it asks for, and hear every
-// change as text events.
+// as they are, and any other text is checked and converted in one pass. Assistive
+// technologies see an editable text (its name is the widget's accessible name) whose every
+// call costs in proportion to what it asks for, and hear every change as text events.
 //
 // Characters above U+00FF have no byte. A key that would type one inserts nothing; a paste, or
 // an insertion by an assistive technology, that holds one is refused whole; so is one that
