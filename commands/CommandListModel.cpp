@@ -101,33 +101,17 @@ QVariant CCommandListModel::data(const QModelIndex& index, int role) const
     return QString::fromLatin1(line.data(), kShownCharacters) + QChar(0x2026);
 }
 
-QModelIndexList CCommandListModel::match(const QModelIndex& start, int role, const QVariant& value,
-                                         int hits, Qt::MatchFlags flags) const
-{
-    const bool byPrefix = role == Qt::DisplayRole && hits == 1 &&
-                          (flags & Qt::MatchTypeMask) == Qt::MatchStartsWith &&
-                          !(flags & Qt::MatchCaseSensitive) &&
-                          value.metaType().id() == QMetaType::QString && start.isValid() &&
-                          start.model() == this && start.row() < m_count;
-    if (!byPrefix)
-        return QAbstractListModel::match(start, role, value, hits, flags);
-
-    QString folded = value.toString();
-    for (QChar& c : folded)
-        c = c.toCaseFolded();
-    int row = StartsWith(start.row(), m_count, folded);
-    if (row < 0 && (flags & Qt::MatchWrap))
-        row = StartsWith(0, start.row(), folded);
-    return row < 0 ? QModelIndexList() : QModelIndexList{index(row)};
-}
-
-// The first row in [firstRow, endRow) whose line starts with `folded`, or -1. Walks the line
-// ends directly: this runs over every row when nothing matches.
-int CCommandListModel::StartsWith(int firstRow, int endRow, const QString& folded) const
+int CCommandListModel::FirstStartingWith(const QString& prefix, int firstRow, int endRow) const
 {
     const std::array<char16_t, 256>& fold = FoldedBytes();
+    QString folded = prefix;
+    for (QChar& c : folded)
+        c = c.toCaseFolded();
     const auto length = static_cast<std::uint32_t>(folded.size());
-    int row = firstRow;
+    const QChar* wanted = folded.constData();
+    endRow = std::min(endRow, m_count);
+    int row = std::max(firstRow, 0);
+    // Walks the line ends directly: this runs over every row given when nothing matches.
     while (row < endRow)
     {
         const std::size_t block = BlockOf(row);
@@ -144,7 +128,7 @@ int CCommandListModel::StartsWith(int firstRow, int endRow, const QString& folde
             {
                 std::uint32_t i = 0;
                 while (i < length &&
-                       fold[static_cast<unsigned char>(text[begin + i])] == folded[i].unicode())
+                       fold[static_cast<unsigned char>(text[begin + i])] == wanted[i].unicode())
                     ++i;
                 if (i == length)
                     return row;

@@ -11,8 +11,9 @@
 // removed; there are at most kMaxCommands, and an append that would pass that adds nothing and
 // returns false.
 //
-// Keyboard search (match() with Qt::MatchStartsWith on the display role, the way item views call
-// it) compares the stored bytes directly instead of building a text per row.
+// FirstStartingWith is the list's keyboard search: it compares the stored bytes directly, as
+// Latin-1 characters folded as QString folds them, instead of building a text per row, and
+// looks at just the rows it is given, so that a search can go in slices.
 //
 // User-interface thread only, like any item model; a held block may be released on any thread.
 #pragma once
@@ -54,14 +55,15 @@ class CCommandListModel : public QAbstractListModel
     // Appends every line of `lines` in one step; `lines` is left empty when they were taken.
     bool Append(CCommandLines&& lines);
 
+    // The first row in [firstRow, endRow) whose line starts with `prefix`, case folded, or -1.
+    // Costs at most the rows given times the prefix's length.
+    int FirstStartingWith(const QString& prefix, int firstRow, int endRow) const;
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QModelIndexList match(const QModelIndex& start, int role, const QVariant& value, int hits,
-                          Qt::MatchFlags flags) const override;
 
   private:
     std::size_t BlockOf(int row) const;
-    int StartsWith(int firstRow, int endRow, const QString& folded) const;
 
     // Shared so that a held line keeps its block; only the last block of singles ever grows.
     std::vector<std::shared_ptr<CCommandLines>> m_blocks;

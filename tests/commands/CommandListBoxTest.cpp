@@ -263,3 +263,24 @@ TEST(CommandListBoxSearch, TypingGoesToTheNextCommandThatStartsWithIt)
         EXPECT_EQ(list.currentIndex().row(), row.expected);
     }
 }
+
+// However many rows there are, a key's search holds the list for one slice of rows and goes on
+// between events; a key typed meanwhile is searched once it has ended, from where it left off.
+TEST(CommandListBoxSearch, ALongSearchGoesOnInSlicesAndTheNextKeyFollowsIt)
+{
+    constexpr int kRows = 2 * CCommandListBox::kSearchSliceRows + 10;
+    CCommandLines lines;
+    lines.text.assign(kRows, '0');
+    lines.text[5] = 'b';
+    lines.text[kRows - 5] = 'B';
+    for (int row = 1; row <= kRows; ++row)
+        lines.ends.push_back(static_cast<std::uint32_t>(row));
+    CCommandListBox list;
+    ASSERT_TRUE(list.AddCommands(std::move(lines)));
+    list.setCurrentIndex(list.model()->index(10, 0));
+
+    list.keyboardSearch("b");
+    EXPECT_EQ(list.currentIndex().row(), 10);
+    list.keyboardSearch("b"); // the same key again: the next row after that one, round again
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list.currentIndex().row() == 5; }));
+}
