@@ -13,6 +13,8 @@
 #include "text/CommandLine.h"
 #include "text/HexCodec.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,6 +37,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -80,11 +83,58 @@ constexpr double kReadableContrast = 4.5;
 // Behind the banner when the window's own colour would swallow its blue: a light grey on which
 // the banner reads as it does on a light desktop.
 const QColor kBannerBacking(240, 240, 240);
+
+// The banner as a screen reader meets it. Its label is hidden, but whenever the window shows,
+// the window paints the label's text in the label's rectangle: so assistive technology reads
+// a label there, showing that text, and described by what it is.
+class CBannerAccessible : public QAccessibleWidget
+{
+  public:
+    explicit CBannerAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return Label()->text();
+        if (t == QAccessible::Description)
+            return Label()->accessibleName();
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        const QWidget* window = Label()->window();
+        s.invisible = !window->isVisible() || window->isMinimized();
+        s.readOnly = true;
+        return s;
+    }
+
+    QRect rect() const override
+    {
+        const QLabel* label = Label();
+        return QRect(label->parentWidget()->mapToGlobal(label->pos()), label->size());
+    }
+
+  private:
+    const QLabel* Label() const { return static_cast<const QLabel*>(widget()); }
+};
+
+QAccessibleInterface* BannerAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("QLabel") && object != nullptr &&
+        object->objectName() == QLatin1String("IDC_BANNER") &&
+        qobject_cast<CTerminalDlg*>(object->parent()) != nullptr)
+        return new CBannerAccessible(static_cast<QLabel*>(object));
+    return nullptr;
+}
 } // namespace
 
 CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
     : QDialog(parent), m_port(std::move(roots))
 {
+    static std::once_flag factoryInstalled;
+    std::call_once(factoryInstalled, [] { QAccessible::installFactory(BannerAccessibleFactory); });
     setWindowTitle(QString::fromLatin1(kTerminalTitle));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -147,7 +197,11 @@ void CTerminalDlg::CreateControls()
             break;
         case ControlKind::Label:
         {
-            auto* label = new QLabel(caption, this);
+            // Named before it has a text: a new text makes assistive technology ask for the
+            // label's reading at once, and the banner's own is chosen by the label's name.
+            auto* label = new QLabel(this);
+            label->setObjectName(QString::fromLatin1(control.objectName));
+            label->setText(caption);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             widget = label;
             break;

@@ -2,8 +2,9 @@
 // command list, the serial port object, the command file reader and the receive log, lays out
 // its 32 controls from the template (terminal/TerminalLayout.h), binds their notifications to
 // the handlers below in one event table (BindEvents), and runs the receive worker. It paints the
-// banner (the hidden IDC_BANNER label's text, blue, in that label's rectangle) and offers the
-// About box from its context menu and from Alt+A.
+// banner (the hidden IDC_BANNER label's text, blue, in that label's rectangle), which assistive
+// technology reads there as a label showing that text, and offers the About box from its
+// context menu and from Alt+A.
 //
 // Port states: Closed ("Open port" enabled, "Close port" disabled, no worker) and Open (the
 // other way round, one worker). The status pane IDC_STATUS_PORT tells which, IDC_STATUS_BAUD the
