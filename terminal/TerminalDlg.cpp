@@ -16,6 +16,7 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -537,7 +538,21 @@ void CTerminalDlg::OnOpenFile()
     const QString path = m_chooseCommandFile();
     if (path.isEmpty())
         return;
-    GetDlgItem(IDC_OPEN_FILE)->setEnabled(false);
+    // Disabled under the focus, the button passes it on to the next control; it takes it back at
+    // the end unless the focus has gone anywhere else in the window meanwhile.
+    QWidget* openFile = GetDlgItem(IDC_OPEN_FILE);
+    const bool hadFocus = focusWidget() == openFile;
+    openFile->setEnabled(false);
+    if (hadFocus && focusWidget() != nullptr)
+    {
+        m_focusParkedOn = focusWidget();
+        connect(qApp, &QApplication::focusChanged, &m_focusWatch,
+                [this](QWidget*, QWidget* now)
+                {
+                    if (now != nullptr && now->window() == this && now != m_focusParkedOn)
+                        m_focusParkedOn.clear();
+                });
+    }
     m_loadingPath = path;
     m_commandLoader = std::thread(
         [this, name = QFile::encodeName(path)]
@@ -561,7 +576,12 @@ void CTerminalDlg::OnCommandFileLoaded(int loaded)
         reason = QString::fromLocal8Bit(m_commandFile.GetReadError());
     else if (!m_ctrlCommands->AddCommands(m_commandFile.TakeLines()))
         reason = QStringLiteral("The command list cannot hold any more commands");
-    GetDlgItem(IDC_OPEN_FILE)->setEnabled(true);
+    QWidget* openFile = GetDlgItem(IDC_OPEN_FILE);
+    openFile->setEnabled(true);
+    QObject::disconnect(qApp, nullptr, &m_focusWatch, nullptr);
+    if (m_focusParkedOn != nullptr && focusWidget() == m_focusParkedOn)
+        openFile->setFocus(Qt::OtherFocusReason);
+    m_focusParkedOn.clear();
     if (reason.isEmpty())
         return;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Open file"),

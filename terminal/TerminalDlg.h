@@ -22,7 +22,8 @@
 // then joins it and takes the lines. The window's end abandons a load in progress and joins.
 //
 // Commands: "Open file" appends every line of the chosen file to the command list, in one step
-// once the file is read; until then the button is disabled and the window goes on as usual. A
+// once the file is read; until then the button is disabled and the window goes on as usual, and
+// the focus it had then comes back to it unless the user has moved the focus meanwhile. A
 // file that cannot be opened adds nothing, one that cannot be read whole (or is over the
 // reader's size cap, or would pass the list's row limit) adds nothing and says why in a message
 // box. A double-clicked command goes into the Input field without its comment and outer spaces,
@@ -48,6 +49,7 @@
 #include <QFont>
 #include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
@@ -154,6 +156,10 @@ class CTerminalDlg : public QDialog
     LinkState m_shownLinkState = LinkState::Closed;
 
     FileChooser m_chooseCommandFile;
+    // While a file loads: where the focus went from "Open file", forgotten when it moves on.
+    QPointer<QWidget> m_focusParkedOn;
+    QObject m_focusWatch; // the watch's context: it ends with the members, before the controls
+
     QAction* m_aboutAction = nullptr;     // the context menu's About entry, owned by the window
     std::unique_ptr<QMenu> m_contextMenu; // the window's menu
     QFont m_bannerFont;
