@@ -1,6 +1,9 @@
 #include "commands/CommandListBox.h"
 
+#include "text/Latin1MimeData.h"
+
 #include <QAccessible>
+#include <QApplication>
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -264,6 +267,8 @@ void CCommandListBox::paintEvent(QPaintEvent* event)
 // accessible table's children.
 void CCommandListBox::currentChanged(const QModelIndex& current, const QModelIndex& previous)
 {
+    if (!m_searchMovesCurrent)
+        EndSearches();
     if (QAccessible::isActive() && current.isValid() && hasFocus())
     {
         QAccessibleEvent event(this, QAccessible::Focus);
@@ -299,10 +304,11 @@ void CCommandListBox::mouseDoubleClickEvent(QMouseEvent* event)
         const int row = NearestRow(event->position().toPoint());
         if (row >= 0)
         {
-            // A copy: the receiver may append commands, which can move the stored bytes.
-            const std::string_view line = m_commands->Line(row);
-            const QByteArray picked(line.data(), static_cast<qsizetype>(line.size()));
-            emit commandPicked(picked);
+            // Held for the call: the receiver may append commands, and the block that holds
+            // these bytes then takes none of them, so they stay where they are.
+            const CCommandListModel::CHeldLine line = m_commands->HoldLine(row);
+            emit commandPicked(QByteArray::fromRawData(line.bytes.data(),
+                                                       static_cast<qsizetype>(line.bytes.size())));
         }
     }
     QListView::mouseDoubleClickEvent(event);
@@ -313,13 +319,86 @@ void CCommandListBox::keyPressEvent(QKeyEvent* event)
     // A row shows a cut of a long command; a copy takes all of it.
     if (event == QKeySequence::Copy && currentIndex().isValid())
     {
-        const std::string_view line = m_commands->Line(currentIndex().row());
-        QGuiApplication::clipboard()->setText(
-            QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size())));
+        CCommandListModel::CHeldLine line = m_commands->HoldLine(currentIndex().row());
+        QGuiApplication::clipboard()->setMimeData(
+            new CLatin1MimeData(line.bytes, std::move(line.owner)));
         event->accept();
         return;
     }
     QListView::keyPressEvent(event);
+}
+
+void CCommandListBox::keyboardSearch(const QString& search)
+{
+    if (m_commands->Count() == 0 || m_searches.size() == kMaxWaitingSearches)
+        return;
+    const bool restarted = search.isEmpty() || !m_sinceTyped.isValid() ||
+                           m_sinceTyped.elapsed() > QApplication::keyboardInputInterval();
+    m_sinceTyped.start();
+    m_typed = restarted ? search : m_typed + search;
+    const bool sameKey = m_typed.size() > 1 && m_typed.count(m_typed.back()) == m_typed.size();
+    m_searches.push_back({sameKey ? QString(m_typed.front()) : m_typed, restarted, sameKey});
+    if (m_searches.size() == 1)
+    {
+        BeginSearch();
+        SearchSlice(); // a short list is searched before the key returns
+    }
+}
+
+// From the current row as the searches before this one left it: a new search text, or a key
+// typed again, starts after it.
+void CCommandListBox::BeginSearch()
+{
+    const CTypedSearch& search = m_searches.front();
+    const QModelIndex current = currentIndex();
+    m_searchRows = m_commands->Count();
+    m_searchNext = current.isValid() ? current.row() : 0;
+    if ((search.restarted && current.isValid()) || search.sameKey)
+        m_searchNext = m_searchNext + 1 < m_searchRows ? m_searchNext + 1 : 0;
+    m_searchLeft = m_searchRows;
+}
+
+void CCommandListBox::SearchSlice()
+{
+    int budget = kSearchSliceRows;
+    while (!m_searches.empty() && budget > 0)
+    {
+        const int rows = std::min({budget, m_searchLeft, m_searchRows - m_searchNext});
+        const int found = m_commands->FirstStartingWith(m_searches.front().prefix, m_searchNext,
+                                                        m_searchNext + rows);
+        budget -= rows;
+        m_searchLeft -= rows;
+        m_searchNext = m_searchNext + rows == m_searchRows ? 0 : m_searchNext + rows;
+        if (found < 0 && m_searchLeft > 0)
+            continue;
+        m_searches.pop_front();
+        if (found >= 0)
+        {
+            m_searchMovesCurrent = true;
+            setCurrentIndex(m_commands->index(found));
+            m_searchMovesCurrent = false;
+        }
+        if (!m_searches.empty())
+            BeginSearch();
+    }
+    // The next slice goes after the events that came meanwhile; one is posted at a time.
+    if (!m_searches.empty() && !m_slicePosted)
+    {
+        m_slicePosted = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this]
+            {
+                m_slicePosted = false;
+                SearchSlice();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void CCommandListBox::EndSearches()
+{
+    m_searches.clear(); // a slice still posted finds nothing to do
 }
 
 int CCommandListBox::NearestRow(const QPoint& pos) const

@@ -7,7 +7,17 @@
 // editing, rows drawn by the style's item delegate. A row shows its command with one character
 // per byte (Latin-1), elided when it is wider than the list; m_commands keeps the bytes
 // themselves, so what is picked is exactly what was added. Copy (Ctrl+C) puts the current row's
-// whole command on the clipboard, one character per byte.
+// whole command on the clipboard, one character per byte, without copying it: the clipboard
+// holds a share of the stored bytes and makes characters of them only when a program asks.
+//
+// Typing goes to the next row, after the current one and round again, whose command starts
+// with what was typed (case folded), as in any item view: keys typed within the keyboard
+// interval add to one search text, and a key typed over and over steps through the rows that
+// start with it. However many rows there are, one key's search never holds the window for more
+// than a slice of kSearchSliceRows rows: a longer one goes on in slices between events, and the
+// keys typed meanwhile are searched after it, each from where the one before it left the
+// current row, as if it had ended at once. A change of the current row by other means (a
+// click, an arrow key) ends the searches still going.
 //
 // Any number of rows costs the same to lay out, scroll and paint: every row has the same height,
 // so its place is arithmetic from the top row, and the vertical scroll bar counts rows. QListView's
@@ -19,9 +29,10 @@
 // A left double-click anywhere in the list, also below the last row (and, in a gap between rows,
 // the nearer one), emits commandPicked with the whole stored text of that row (comment and spaces
 // included). The signal is delivered synchronously (connect it with a direct connection) before
-// the list's own double-click handling: the window handles it as the pick of a command. The
-// receiver gets its own copy, so it may add commands while handling it. An empty list emits
-// nothing. A single click only selects.
+// the list's own double-click handling: the window handles it as the pick of a command. The text
+// is the stored bytes themselves, not a copy, and valid for the call: the list holds them in
+// place meanwhile, so the receiver may add commands while handling it, and copies what it keeps.
+// An empty list emits nothing. A single click only selects.
 //
 // User-interface thread only.
 #pragma once
@@ -29,8 +40,10 @@
 #include "commands/CommandListModel.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QListView>
 #include <cstdint>
+#include <deque>
 
 class CCommandListBox : public QListView
 {
@@ -38,6 +51,9 @@ class CCommandListBox : public QListView
 
   public:
     static constexpr int kItemHeight = 18; // pixels
+    static constexpr int kSearchSliceRows = 1 << 18;
+    // Keys typed while this many searches wait are dropped, as a full keyboard buffer drops them.
+    static constexpr std::size_t kMaxWaitingSearches = 16;
 
     explicit CCommandListBox(QWidget* parent = nullptr);
     ~CCommandListBox() override;
@@ -54,6 +70,7 @@ class CCommandListBox : public QListView
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     QModelIndex indexAt(const QPoint& point) const override;
     void doItemsLayout() override;
+    void keyboardSearch(const QString& search) override;
 
   signals:
     void commandPicked(const QByteArray& text);
@@ -75,6 +92,17 @@ class CCommandListBox : public QListView
     void rowsInserted(const QModelIndex& parent, int start, int end) override;
 
   private:
+    // One key's search, as it was typed; it starts once those typed before it have ended.
+    struct CTypedSearch
+    {
+        QString prefix;
+        bool restarted; // the first key after the keyboard interval
+        bool sameKey;   // one key typed over and over: the next row that starts with it
+    };
+    void BeginSearch();
+    void SearchSlice();
+    void EndSearches();
+
     int TopRow() const;
     int Pitch() const { return kItemHeight + spacing(); }
     // Top edge of row `row` in viewport coordinates; far from the viewport for far rows.
@@ -88,4 +116,13 @@ class CCommandListBox : public QListView
     int NearestRow(const QPoint& pos) const;
 
     CCommandListModel* m_commands; // child object, so it outlives the view's own teardown
+
+    QString m_typed; // what has been typed within the keyboard interval
+    QElapsedTimer m_sinceTyped;
+    std::deque<CTypedSearch> m_searches; // the first one is going
+    int m_searchNext = 0;                // the next row the going search looks at
+    int m_searchLeft = 0;                // rows it has still to look at
+    int m_searchRows = 0;                // the row count it wraps at
+    bool m_slicePosted = false;          // the next slice waits in the event queue
+    bool m_searchMovesCurrent = false;
 };

@@ -35,23 +35,31 @@ std::size_t CCommandListModel::BlockOf(int row) const
 std::string_view CCommandListModel::Line(int row) const
 {
     const std::size_t block = BlockOf(row);
-    return m_blocks[block].Line(static_cast<std::size_t>(row - m_firstRows[block]));
+    return m_blocks[block]->Line(static_cast<std::size_t>(row - m_firstRows[block]));
+}
+
+CCommandListModel::CHeldLine CCommandListModel::HoldLine(int row) const
+{
+    const std::size_t block = BlockOf(row);
+    return {m_blocks[block],
+            m_blocks[block]->Line(static_cast<std::size_t>(row - m_firstRows[block]))};
 }
 
 bool CCommandListModel::Append(std::string_view line)
 {
     if (m_count == kMaxCommands || line.size() > std::numeric_limits<std::uint32_t>::max())
         return false;
-    const bool fits =
-        m_lastBlockTakesSingles && m_blocks.back().text.size() + line.size() <= kSinglesBlockBytes;
+    // A block that someone holds a line of is not grown: growing may move its bytes.
+    const bool fits = m_lastBlockTakesSingles && m_blocks.back().use_count() == 1 &&
+                      m_blocks.back()->text.size() + line.size() <= kSinglesBlockBytes;
     beginInsertRows(QModelIndex(), m_count, m_count);
     if (!fits)
     {
-        m_blocks.emplace_back();
+        m_blocks.push_back(std::make_shared<CCommandLines>());
         m_firstRows.push_back(m_count);
         m_lastBlockTakesSingles = true;
     }
-    CCommandLines& block = m_blocks.back();
+    CCommandLines& block = *m_blocks.back();
     block.text.append(line);
     block.ends.push_back(static_cast<std::uint32_t>(block.text.size()));
     ++m_count;
@@ -68,7 +76,7 @@ bool CCommandListModel::Append(CCommandLines&& lines)
     const int first = m_count;
     const int last = first + static_cast<int>(lines.Count()) - 1;
     beginInsertRows(QModelIndex(), first, last);
-    m_blocks.push_back(std::move(lines));
+    m_blocks.push_back(std::make_shared<CCommandLines>(std::move(lines)));
     m_firstRows.push_back(first);
     m_count = last + 1;
     m_lastBlockTakesSingles = false;
@@ -93,41 +101,25 @@ QVariant CCommandListModel::data(const QModelIndex& index, int role) const
     return QString::fromLatin1(line.data(), kShownCharacters) + QChar(0x2026);
 }
 
-QModelIndexList CCommandListModel::match(const QModelIndex& start, int role, const QVariant& value,
-                                         int hits, Qt::MatchFlags flags) const
-{
-    const bool byPrefix = role == Qt::DisplayRole && hits == 1 &&
-                          (flags & Qt::MatchTypeMask) == Qt::MatchStartsWith &&
-                          !(flags & Qt::MatchCaseSensitive) &&
-                          value.metaType().id() == QMetaType::QString && start.isValid() &&
-                          start.model() == this && start.row() < m_count;
-    if (!byPrefix)
-        return QAbstractListModel::match(start, role, value, hits, flags);
-
-    QString folded = value.toString();
-    for (QChar& c : folded)
-        c = c.toCaseFolded();
-    int row = StartsWith(start.row(), m_count, folded);
-    if (row < 0 && (flags & Qt::MatchWrap))
-        row = StartsWith(0, start.row(), folded);
-    return row < 0 ? QModelIndexList() : QModelIndexList{index(row)};
-}
-
-// The first row in [firstRow, endRow) whose line starts with `folded`, or -1. Walks the line
-// ends directly: this runs over every row when nothing matches.
-int CCommandListModel::StartsWith(int firstRow, int endRow, const QString& folded) const
+int CCommandListModel::FirstStartingWith(const QString& prefix, int firstRow, int endRow) const
 {
     const std::array<char16_t, 256>& fold = FoldedBytes();
+    QString folded = prefix;
+    for (QChar& c : folded)
+        c = c.toCaseFolded();
     const auto length = static_cast<std::uint32_t>(folded.size());
-    int row = firstRow;
+    const QChar* wanted = folded.constData();
+    endRow = std::min(endRow, m_count);
+    int row = std::max(firstRow, 0);
+    // Walks the line ends directly: this runs over every row given when nothing matches.
     while (row < endRow)
     {
         const std::size_t block = BlockOf(row);
-        const char* text = m_blocks[block].text.data();
-        const std::uint32_t* ends = m_blocks[block].ends.data();
+        const char* text = m_blocks[block]->text.data();
+        const std::uint32_t* ends = m_blocks[block]->ends.data();
         const int first = m_firstRows[block];
         const int blockEnd =
-            std::min(endRow, first + static_cast<int>(m_blocks[block].ends.size()));
+            std::min(endRow, first + static_cast<int>(m_blocks[block]->ends.size()));
         std::uint32_t begin = row == first ? 0 : ends[row - first - 1];
         for (; row < blockEnd; ++row)
         {
@@ -136,7 +128,7 @@ int CCommandListModel::StartsWith(int firstRow, int endRow, const QString& folde
             {
                 std::uint32_t i = 0;
                 while (i < length &&
-                       fold[static_cast<unsigned char>(text[begin + i])] == folded[i].unicode())
+                       fold[static_cast<unsigned char>(text[begin + i])] == wanted[i].unicode())
                     ++i;
                 if (i == length)
                     return row;

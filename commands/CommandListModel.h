@@ -6,20 +6,23 @@
 // A row shows its line with one character per byte (Latin-1), the first kShownCharacters of it;
 // a longer line is shown cut there with an ellipsis (the list is far narrower than that), so a
 // view never lays out more than that for one row, on screen or for a screen reader. Line() gives
-// the whole stored line. Rows are only ever appended, never sorted, changed or
+// the whole stored line; HoldLine() gives it with a share of the block that holds it, for a pick
+// or a copy that must not copy the bytes. Rows are only ever appended, never sorted, changed or
 // removed; there are at most kMaxCommands, and an append that would pass that adds nothing and
 // returns false.
 //
-// Keyboard search (match() with Qt::MatchStartsWith on the display role, the way item views call
-// it) compares the stored bytes directly instead of building a text per row.
+// FirstStartingWith is the list's keyboard search: it compares the stored bytes directly, as
+// Latin-1 characters folded as QString folds them, instead of building a text per row, and
+// looks at just the rows it is given, so that a search can go in slices.
 //
-// User-interface thread only, like any item model.
+// User-interface thread only, like any item model; a held block may be released on any thread.
 #pragma once
 
 #include "commands/CommandFile.h"
 
 #include <QAbstractListModel>
 #include <limits>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -31,27 +34,39 @@ class CCommandListModel : public QAbstractListModel
     static constexpr int kShownCharacters = 256;
     static constexpr int kMaxCommands = std::numeric_limits<int>::max();
 
+    // A stored line and a share of its block: while `owner` is held, the block takes no more
+    // lines, so the bytes neither move nor go, whatever is appended or however long the model
+    // lives.
+    struct CHeldLine
+    {
+        std::shared_ptr<const void> owner;
+        std::string_view bytes;
+    };
+
     using QAbstractListModel::QAbstractListModel;
 
     int Count() const { return m_count; }
     // The whole stored line of row `row`, 0 <= row < Count(). Valid until the next append.
     std::string_view Line(int row) const;
+    CHeldLine HoldLine(int row) const;
 
     // Appends one command.
     bool Append(std::string_view line);
     // Appends every line of `lines` in one step; `lines` is left empty when they were taken.
     bool Append(CCommandLines&& lines);
 
+    // The first row in [firstRow, endRow) whose line starts with `prefix`, case folded, or -1.
+    // Costs at most the rows given times the prefix's length.
+    int FirstStartingWith(const QString& prefix, int firstRow, int endRow) const;
+
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-    QModelIndexList match(const QModelIndex& start, int role, const QVariant& value, int hits,
-                          Qt::MatchFlags flags) const override;
 
   private:
     std::size_t BlockOf(int row) const;
-    int StartsWith(int firstRow, int endRow, const QString& folded) const;
 
-    std::vector<CCommandLines> m_blocks;
+    // Shared so that a held line keeps its block; only the last block of singles ever grows.
+    std::vector<std::shared_ptr<CCommandLines>> m_blocks;
     std::vector<int> m_firstRows; // the row of each block's first line
     int m_count = 0;
     // Single commands go into a block of their own making; a loaded file's block is never

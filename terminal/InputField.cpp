@@ -1,5 +1,7 @@
 #include "terminal/InputField.h"
 
+#include "text/Latin1MimeData.h"
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -56,33 +58,6 @@ CharClass ClassOf(char c)
         return CharClass::Word;
     return CharClass::Other;
 }
-
-// Text on the clipboard, turned into characters only when someone asks for them. Pasting it
-// back into a field takes the bytes themselves.
-class CLatin1MimeData : public QMimeData
-{
-  public:
-    explicit CLatin1MimeData(QByteArray bytes) : m_bytes(std::move(bytes)) {}
-
-    const QByteArray& Bytes() const { return m_bytes; }
-
-    bool hasFormat(const QString& mimeType) const override
-    {
-        return mimeType == QLatin1String("text/plain");
-    }
-    QStringList formats() const override { return {QStringLiteral("text/plain")}; }
-
-  protected:
-    QVariant retrieveData(const QString& mimeType, QMetaType) const override
-    {
-        if (!hasFormat(mimeType))
-            return QVariant();
-        return QString::fromLatin1(m_bytes);
-    }
-
-  private:
-    const QByteArray m_bytes;
-};
 
 // A stretch of the field's text, so that Qt's own word, sentence and character rules can be run
 // on just that much: the interface's default boundary functions read its whole text. Only
@@ -315,6 +290,28 @@ QAccessibleInterface* InputFieldAccessibleFactory(const QString& className, QObj
     if (className == QLatin1String("CInputField") && object != nullptr && object->isWidgetType())
         return new CInputFieldAccessible(static_cast<CInputField*>(object));
     return nullptr;
+}
+
+// Puts the low byte of each of `count` characters into `bytes` and returns all the characters
+// ORed together, so that one pass both converts a text and tells whether any character of it
+// is too wide for a byte. Fixed-length blocks and unaliased pointers let compilers vectorise it.
+char16_t NarrowToBytes(const char16_t* __restrict units, char* __restrict bytes, qsizetype count)
+{
+    constexpr qsizetype kBlock = 64;
+    char16_t all = 0;
+    qsizetype i = 0;
+    for (; i + kBlock <= count; i += kBlock)
+        for (qsizetype k = 0; k < kBlock; ++k)
+        {
+            all |= units[i + k];
+            bytes[i + k] = static_cast<char>(units[i + k]);
+        }
+    for (; i < count; ++i)
+    {
+        all |= units[i];
+        bytes[i] = static_cast<char>(units[i]);
+    }
+    return all;
 }
 
 QString Described(QStringView text, qsizetype at)
@@ -982,13 +979,9 @@ void CInputField::TrimHistory()
 
 bool CInputField::Accept(const QString& text, const QString& refused, QByteArray* bytes)
 {
-    // One pass that compilers vectorise finds out whether any character is wide; only then is
-    // it looked for.
-    char16_t all = 0;
-    const QChar* units = text.constData();
-    for (qsizetype i = 0; i < text.size(); ++i)
-        all |= units[i].unicode();
-    if (all > 0xFF)
+    QByteArray narrowed(text.size(), Qt::Uninitialized);
+    if (NarrowToBytes(reinterpret_cast<const char16_t*>(text.constData()), narrowed.data(),
+                      text.size()) > 0xFF)
     {
         const auto wide =
             std::find_if(text.cbegin(), text.cend(), [](QChar ch) { return ch.unicode() > 0xFF; });
@@ -997,7 +990,7 @@ bool CInputField::Accept(const QString& text, const QString& refused, QByteArray
                              .arg(Described(text, wide - text.cbegin())));
         return false;
     }
-    *bytes = text.toLatin1();
+    *bytes = std::move(narrowed);
     return true;
 }
 

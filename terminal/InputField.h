@@ -10,7 +10,8 @@
 // advance in the widget's font (kerning off), so the caret, scrolling and painting cost time in
 // proportion to the field's width, whatever the text's length. Copy and the primary selection
 // hand over a shared reference to the text and turn it into characters only when another
-// program asks; pasting back what the field itself copied converts nothing. Assistive
+// program asks; pasting back what the field itself or the command list copied takes the bytes
+// as they are, and any other text is checked and converted in one pass. Assistive
 // technologies see an editable text (its name is the widget's accessible name) whose every
 // call costs in proportion to what it asks for, and hear every change as text events.
 //

@@ -13,7 +13,10 @@
 #include "text/CommandLine.h"
 #include "text/HexCodec.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
@@ -37,7 +40,9 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <mutex>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -108,6 +113,51 @@ constexpr double kReadableContrast = 4.5;
 // Behind the banner when the window's own colour would swallow its blue: a light grey on which
 // the banner reads as it does on a light desktop.
 const QColor kBannerBacking(240, 240, 240);
+
+// The banner as a screen reader meets it. Its label is hidden, but whenever the window shows,
+// the window paints the label's text in the label's rectangle: so assistive technology reads
+// a label there, showing that text, and described by what it is.
+class CBannerAccessible : public QAccessibleWidget
+{
+  public:
+    explicit CBannerAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name)
+            return Label()->text();
+        if (t == QAccessible::Description)
+            return Label()->accessibleName();
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        const QWidget* window = Label()->window();
+        s.invisible = !window->isVisible() || window->isMinimized();
+        s.readOnly = true;
+        return s;
+    }
+
+    QRect rect() const override
+    {
+        const QLabel* label = Label();
+        return QRect(label->parentWidget()->mapToGlobal(label->pos()), label->size());
+    }
+
+  private:
+    const QLabel* Label() const { return static_cast<const QLabel*>(widget()); }
+};
+
+QAccessibleInterface* BannerAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String("QLabel") && object != nullptr &&
+        object->objectName() == QLatin1String("IDC_BANNER") &&
+        qobject_cast<CTerminalDlg*>(object->parent()) != nullptr)
+        return new CBannerAccessible(static_cast<QLabel*>(object));
+    return nullptr;
+}
 } // namespace
 
 CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
@@ -119,6 +169,8 @@ CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
           [this]
           { QMetaObject::invokeMethod(this, &CTerminalDlg::ShowPortPane, Qt::QueuedConnection); })
 {
+    static std::once_flag factoryInstalled;
+    std::call_once(factoryInstalled, [] { QAccessible::installFactory(BannerAccessibleFactory); });
     setWindowTitle(QString::fromLatin1(kTerminalTitle));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -187,7 +239,11 @@ void CTerminalDlg::CreateControls()
             break;
         case ControlKind::Label:
         {
-            auto* label = new QLabel(caption, this);
+            // Named before it has a text: a new text makes assistive technology ask for the
+            // label's reading at once, and the banner's own is chosen by the label's name.
+            auto* label = new QLabel(this);
+            label->setObjectName(QString::fromLatin1(control.objectName));
+            label->setText(caption);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             widget = label;
             break;
@@ -550,7 +606,21 @@ void CTerminalDlg::OnOpenFile()
     const QString path = m_chooseCommandFile();
     if (path.isEmpty())
         return;
-    GetDlgItem(IDC_OPEN_FILE)->setEnabled(false);
+    // Disabled under the focus, the button passes it on to the next control; it takes it back at
+    // the end unless the focus has gone anywhere else in the window meanwhile.
+    QWidget* openFile = GetDlgItem(IDC_OPEN_FILE);
+    const bool hadFocus = focusWidget() == openFile;
+    openFile->setEnabled(false);
+    if (hadFocus && focusWidget() != nullptr)
+    {
+        m_focusParkedOn = focusWidget();
+        connect(qApp, &QApplication::focusChanged, &m_focusWatch,
+                [this](QWidget*, QWidget* now)
+                {
+                    if (now != nullptr && now->window() == this && now != m_focusParkedOn)
+                        m_focusParkedOn.clear();
+                });
+    }
     m_loadingPath = path;
     m_commandLoader = std::thread(
         [this, name = QFile::encodeName(path)]
@@ -574,7 +644,12 @@ void CTerminalDlg::OnCommandFileLoaded(int loaded)
         reason = QString::fromLocal8Bit(m_commandFile.GetReadError());
     else if (!m_ctrlCommands->AddCommands(m_commandFile.TakeLines()))
         reason = QStringLiteral("The command list cannot hold any more commands");
-    GetDlgItem(IDC_OPEN_FILE)->setEnabled(true);
+    QWidget* openFile = GetDlgItem(IDC_OPEN_FILE);
+    openFile->setEnabled(true);
+    QObject::disconnect(qApp, nullptr, &m_focusWatch, nullptr);
+    if (m_focusParkedOn != nullptr && focusWidget() == m_focusParkedOn)
+        openFile->setFocus(Qt::OtherFocusReason);
+    m_focusParkedOn.clear();
     if (reason.isEmpty())
         return;
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Open file"),
@@ -610,15 +685,12 @@ void CTerminalDlg::OnCommandPicked(const QByteArray& text)
 {
     if (text.isNull())
         return;
-    // The cleanup works in place on NUL-terminated text; this copy has room for any length.
-    // The bytes go into the Input as they are: one character each.
-    QByteArray command(text.constData(), text.size());
-    CutComment(command.data());
-    TrimSpaces(command.data());
-    command.truncate(qstrlen(command.constData()));
-    if (command.size() < command.capacity() / 2)
-        command.squeeze();
-    As<CInputField>(GetDlgItem(IDC_INPUT))->SetBytes(std::move(command));
+    // The text ends at its first NUL; of that, only the part without the comment and the outer
+    // spaces is copied, once, and goes into the Input as it is: one character a byte.
+    const std::string_view kept =
+        CleanCommand(std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
+    As<CInputField>(GetDlgItem(IDC_INPUT))
+        ->SetBytes(QByteArray(kept.data(), static_cast<qsizetype>(kept.size())));
 }
 
 void CTerminalDlg::OnAboutBox()

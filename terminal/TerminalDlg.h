@@ -2,8 +2,9 @@
 // command list, the serial port object, the command file reader and the receive log, lays out
 // its 32 controls from the template (terminal/TerminalLayout.h), binds their notifications to
 // the handlers below in one event table (BindEvents), and runs the receive worker. It paints the
-// banner (the hidden IDC_BANNER label's text, blue, in that label's rectangle) and offers the
-// About box from its context menu and from Alt+A.
+// banner (the hidden IDC_BANNER label's text, blue, in that label's rectangle), which assistive
+// technology reads there as a label showing that text, and offers the About box from its
+// context menu and from Alt+A.
 //
 // Port states: Closed ("Open port" enabled, "Close port" disabled, no worker) and Open (the
 // other way round, one worker). The status pane IDC_STATUS_PORT tells which, IDC_STATUS_BAUD the
@@ -34,7 +35,8 @@
 // and before anything it uses is destroyed.
 //
 // Commands: "Open file" appends every line of the chosen file to the command list, in one step
-// once the file is read; until then the button is disabled and the window goes on as usual. A
+// once the file is read; until then the button is disabled and the window goes on as usual, and
+// the focus it had then comes back to it unless the user has moved the focus meanwhile. A
 // file that cannot be opened adds nothing, one that cannot be read whole (or is over the
 // reader's size cap, or would pass the list's row limit) adds nothing and says why in a message
 // box. A double-clicked command goes into the Input field without its comment and outer spaces,
@@ -61,6 +63,7 @@
 #include <QFont>
 #include <QHash>
 #include <QList>
+#include <QPointer>
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
@@ -186,6 +189,10 @@ class CTerminalDlg : public QDialog
     std::uint32_t m_discardedAtClose = 0;
 
     FileChooser m_chooseCommandFile;
+    // While a file loads: where the focus went from "Open file", forgotten when it moves on.
+    QPointer<QWidget> m_focusParkedOn;
+    QObject m_focusWatch; // the watch's context: it ends with the members, before the controls
+
     QAction* m_aboutAction = nullptr;     // the context menu's About entry, owned by the window
     std::unique_ptr<QMenu> m_contextMenu; // the window's menu
     QFont m_bannerFont;

@@ -33,7 +33,8 @@ struct ControlSpec
     ControlKind kind;
     const char* caption;        // caption or initial text; nullptr for none
     const char* accessibleName; // what assistive technologies call the control; for a status
-                                // pane, named by its text, what it is for (its description)
+                                // pane or the banner, named by its text, what it is for (its
+                                // description)
     int x, y, cx, cy;           // dialog units; for a combo box cy is the opened list's height
     int buddyId;                // for a label: the control it names; else 0
     bool visible;

@@ -4,9 +4,17 @@
 // a space: tabs and other bytes are ordinary characters. The window applies CutComment first,
 // so spaces before a comment end up trailing and are trimmed.
 //
-// Both change a writable NUL-terminated text in place, never make it longer, and are
-// reentrant. A null pointer does nothing.
+// CutComment and TrimSpaces change a writable NUL-terminated text in place and never make it
+// longer; a null pointer does nothing. CleanCommand finds what the two together keep of a
+// text without changing or copying it, so that a long line costs one copy of just that part.
+// All are reentrant.
 #pragma once
+
+#include <string_view>
 
 void CutComment(char* text);
 void TrimSpaces(char* text);
+
+// What CutComment and then TrimSpaces leave of `line` read as a NUL-terminated text (its first
+// NUL, if any, ends it), as a part of `line` itself.
+std::string_view CleanCommand(std::string_view line);

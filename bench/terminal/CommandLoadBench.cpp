@@ -6,15 +6,25 @@
 // file's size in MiB; lines end in LF. The program uses only the window's public face and the
 // list's item-view interface, so the same source measures older builds of the window too.
 //
+// Two actions on a loaded list follow, each with the longest the user-interface thread went
+// without running the 1 ms timer: Ctrl+C on the one command of a one-line 64 MiB file (its time
+// is that of the key, and the resident memory it added), and a keyboard search over the
+// 33,554,432 rows of a 64 MiB file of one-character lines whose only match is the last row
+// (its time runs from the key to the match made current).
+//
 //   vorlanti_command_load_bench --benchmark_repetitions=5 --benchmark_filter='/64$'
+//   vorlanti_command_load_bench --benchmark_repetitions=5 --benchmark_filter='Copy|Search'
 #include "ProcessMeter.h"
 #include "terminal/ControlIds.h"
 #include "terminal/TerminalDlg.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QClipboard>
 #include <QEvent>
 #include <QEventLoop>
+#include <QItemSelectionModel>
+#include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -108,16 +118,22 @@ class CPaintedWhenLoaded : public QObject
     QEventLoop& m_loop;
 };
 
+std::unique_ptr<CTerminalDlg> ShownWindow()
+{
+    auto dlg = std::make_unique<CTerminalDlg>();
+    dlg->show();
+    if (!QTest::qWaitForWindowExposed(dlg.get()))
+        std::abort();
+    return dlg;
+}
+
 void BM_OpenFileToPaintedList(benchmark::State& state)
 {
     const auto [path, rows] =
         CommandFile(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state)
     {
-        auto dlg = std::make_unique<CTerminalDlg>();
-        dlg->show();
-        if (!QTest::qWaitForWindowExposed(dlg.get()))
-            std::abort();
+        auto dlg = ShownWindow();
         auto* list = qobject_cast<QAbstractItemView*>(dlg->GetDlgItem(IDC_COMMANDS));
         QWidget* openFile = dlg->GetDlgItem(IDC_OPEN_FILE);
         dlg->SetCommandFileChooser([path = path] { return path; });
@@ -163,6 +179,126 @@ BENCHMARK(BM_OpenFileToPaintedList)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
+
+// The longest the user-interface thread goes without running a 1 ms timer while it lives.
+class CStallMeter
+{
+  public:
+    CStallMeter()
+    {
+        m_tick.setTimerType(Qt::PreciseTimer);
+        m_tick.setInterval(1);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] { Tick(); });
+        m_last = NowNs();
+        m_tick.start();
+    }
+    double LongestMs()
+    {
+        Tick();
+        return double(m_longest) / 1e6;
+    }
+
+  private:
+    void Tick()
+    {
+        const std::int64_t now = NowNs();
+        m_longest = std::max(m_longest, now - m_last);
+        m_last = now;
+    }
+
+    QTimer m_tick;
+    std::int64_t m_last = 0;
+    std::int64_t m_longest = 0;
+};
+
+// A shown window whose command list holds the file at `path`, of `rows` rows.
+std::unique_ptr<CTerminalDlg> LoadedWindow(const QString& path, int rows)
+{
+    auto dlg = ShownWindow();
+    auto* list = qobject_cast<QAbstractItemView*>(dlg->GetDlgItem(IDC_COMMANDS));
+    QWidget* openFile = dlg->GetDlgItem(IDC_OPEN_FILE);
+    dlg->SetCommandFileChooser([path] { return path; });
+    QTest::mouseClick(openFile, Qt::LeftButton);
+    if (!QTest::qWaitFor([&] { return openFile->isEnabled() && list->model()->rowCount() == rows; },
+                         120000))
+        std::abort();
+    list->setFocus();
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QCoreApplication::processEvents();
+    return dlg;
+}
+
+void BM_CopyALongCommand(benchmark::State& state)
+{
+    const auto [path, rows] = CommandFile(0, 64);
+    auto dlg = LoadedWindow(path, rows);
+    auto* list = qobject_cast<QAbstractItemView*>(dlg->GetDlgItem(IDC_COMMANDS));
+    for (auto _ : state)
+    {
+        QGuiApplication::clipboard()->clear();
+        QCoreApplication::processEvents();
+        const std::int64_t resident = ResidentBytes();
+        CStallMeter stall;
+        const std::int64_t start = NowNs();
+        QTest::keySequence(list, QKeySequence::Copy);
+        state.SetIterationTime(double(NowNs() - start) / 1e9);
+        state.counters["stall_ms"] = stall.LongestMs();
+        state.counters["added_MB"] = double(ResidentBytes() - resident) / 1e6;
+        if (!QGuiApplication::clipboard()->mimeData()->hasText())
+            std::abort();
+    }
+}
+BENCHMARK(BM_CopyALongCommand)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_SearchEveryRow(benchmark::State& state)
+{
+    static const auto file = []
+    {
+        std::string bytes(CCommandFile::kMaxFileSize, '\n');
+        for (std::size_t i = 0; i < bytes.size(); i += 2)
+            bytes[i] = '0';
+        bytes[bytes.size() - 2] = 'Z';
+        const QString path = Files().filePath(QStringLiteral("search.txt"));
+        std::ofstream(path.toStdString(), std::ios::binary) << bytes;
+        return std::pair{path, static_cast<int>(bytes.size() / 2)};
+    }();
+    auto dlg = LoadedWindow(file.first, file.second);
+    auto* list = qobject_cast<QAbstractItemView*>(dlg->GetDlgItem(IDC_COMMANDS));
+    const QModelIndex first = list->model()->index(0, 0);
+    const QModelIndex last = list->model()->index(file.second - 1, 0);
+    for (auto _ : state)
+    {
+        list->setCurrentIndex(first);
+        QCoreApplication::processEvents();
+        QEventLoop loop;
+        const auto found =
+            QObject::connect(list->selectionModel(), &QItemSelectionModel::currentChanged,
+                             [&](const QModelIndex& now)
+                             {
+                                 if (now == last)
+                                     loop.quit();
+                             });
+        CStallMeter stall;
+        std::int64_t start = 0;
+        QTimer::singleShot(0,
+                           [&]
+                           {
+                               start = NowNs();
+                               QTest::keyClick(list, Qt::Key_Z);
+                           });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QObject::disconnect(found);
+        if (list->currentIndex() != last)
+            std::abort();
+        state.SetIterationTime(double(NowNs() - start) / 1e9);
+        state.counters["stall_ms"] = stall.LongestMs();
+        // The next key must start a search of its own, not add to this one.
+        QTest::qWait(QApplication::keyboardInputInterval() + 50);
+    }
+    state.counters["rows"] = file.second;
+}
+BENCHMARK(BM_SearchEveryRow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 

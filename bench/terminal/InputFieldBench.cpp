@@ -4,9 +4,14 @@
 // CInputField; "before" is the QLineEdit the window had at afc5652 (no length limit, the
 // window's font and the Input's place), with that commit's pick handler. QLineEdit lays out its
 // whole text on every change, so it is measured at sizes that keep the run within memory.
+// PickFromList is the whole pick on the real window: a double-click on a command list row of
+// that length (and a comment) to the Input painted with the command. It uses only the window's
+// public face, so the same source measures older builds of the window too.
 //
 //   build/bench/terminal/vorlanti_input_field_bench
+//   build/bench/terminal/vorlanti_input_field_bench --benchmark_filter='(Paste|PickFromList)/after'
 #include "ProcessMeter.h"
+#include "commands/CommandListBox.h"
 #include "terminal/ControlIds.h"
 #include "terminal/InputField.h"
 #include "terminal/TerminalDlg.h"
@@ -67,6 +72,7 @@ class CField
     }
 
     QWidget* Widget() const { return m_widget; }
+    CTerminalDlg* Terminal() const { return m_terminal; }
 
     void SetText(const QByteArray& text, qsizetype cursor)
     {
@@ -164,6 +170,19 @@ void Pick(benchmark::State& state, bool before, qsizetype chars)
     Finish(state, field, chars);
 }
 
+void PickFromList(benchmark::State& state, bool before, qsizetype chars)
+{
+    CField field(before);
+    field.SetText("typed", 5);
+    auto* list = static_cast<CCommandListBox*>(field.Terminal()->GetDlgItem(IDC_COMMANDS));
+    list->AddCommand(HexText(chars) + "   // the comment");
+    const QPoint row = list->visualRect(list->model()->index(0, 0)).center();
+    for (auto _ : state)
+        Time(state, field.Widget(),
+             [&] { QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, row); });
+    Finish(state, field, chars);
+}
+
 void Register(const char* action, void (*run)(benchmark::State&, bool, qsizetype), bool before,
               qsizetype chars, const char* size)
 {
@@ -196,6 +215,8 @@ int main(int argc, char** argv)
         Register(action, run, false, kMi, "1Mi");
         Register(action, run, false, 64 * kMi, "64Mi");
     }
+    Register("PickFromList", &PickFromList, false, kMi, "1Mi");
+    Register("PickFromList", &PickFromList, false, 64 * kMi, "64Mi");
 
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))

@@ -369,6 +369,11 @@ class ScreenReaderTest(unittest.TestCase):
                 self.assertEqual(pane.get_name(), shown)
                 self.assertIn("read-only", states(pane))
 
+        # The banner that the window paints is read where it shows, as the words it shows.
+        banner = p.control("label", "Tessaloriant")
+        self.assertEqual(banner.get_description(), "Banner")
+        self.assertLessEqual({"showing", "visible"}, states(banner))
+
         self.assertEqual(text_of(p.control("text", "Input")), "")
         self.assertIn("editable", states(p.control("text", "Input")))
         view = p.control("text", "Received data")

@@ -208,6 +208,13 @@ TEST_F(CommandListBoxTest, ReceiverMayAddCommandsWhileHandlingAPick)
     EXPECT_EQ(seen, QByteArrayList{"B"});
     EXPECT_EQ(Rows(), 1002);
     EXPECT_EQ(m_list.commands().Count(), 1002);
+
+    // So may anyone while the clipboard offers a copied command.
+    m_list.setCurrentIndex(m_list.model()->index(1001, 0));
+    QTest::keySequence(&m_list, QKeySequence::Copy);
+    for (int i = 0; i < 1000; ++i)
+        m_list.AddCommand(QByteArray::number(i));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "999");
 }
 
 TEST_F(CommandListBoxTest, RowsAreEighteenPixelsWhateverTheFont)
@@ -255,4 +262,25 @@ TEST(CommandListBoxSearch, TypingGoesToTheNextCommandThatStartsWithIt)
         list.keyboardSearch(row.typed);
         EXPECT_EQ(list.currentIndex().row(), row.expected);
     }
+}
+
+// However many rows there are, a key's search holds the list for one slice of rows and goes on
+// between events; a key typed meanwhile is searched once it has ended, from where it left off.
+TEST(CommandListBoxSearch, ALongSearchGoesOnInSlicesAndTheNextKeyFollowsIt)
+{
+    constexpr int kRows = 2 * CCommandListBox::kSearchSliceRows + 10;
+    CCommandLines lines;
+    lines.text.assign(kRows, '0');
+    lines.text[5] = 'b';
+    lines.text[kRows - 5] = 'B';
+    for (int row = 1; row <= kRows; ++row)
+        lines.ends.push_back(static_cast<std::uint32_t>(row));
+    CCommandListBox list;
+    ASSERT_TRUE(list.AddCommands(std::move(lines)));
+    list.setCurrentIndex(list.model()->index(10, 0));
+
+    list.keyboardSearch("b");
+    EXPECT_EQ(list.currentIndex().row(), 10);
+    list.keyboardSearch("b"); // the same key again: the next row after that one, round again
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list.currentIndex().row() == 5; }));
 }

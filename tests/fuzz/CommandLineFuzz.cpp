@@ -1,5 +1,6 @@
 // The input, up to its first NUL, is a picked command line. After CutComment and TrimSpaces it
 // must be a slice of the input: the part before the first marker without its outer spaces.
+// CleanCommand, given all of the input, NULs included, must find that same slice in place.
 #include "tests/fuzz/FuzzCheck.h"
 #include "text/CommandLine.h"
 
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -32,5 +34,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                      ? ""
                                      : kept.substr(first, kept.find_last_not_of(' ') - first + 1);
     FUZZ_CHECK(result == expected);
+
+    const std::string_view whole(reinterpret_cast<const char*>(data), size);
+    const std::string_view inPlace = CleanCommand(whole);
+    FUZZ_CHECK(inPlace == result);
+    FUZZ_CHECK(inPlace.empty() || (inPlace.data() >= whole.data() &&
+                                   inPlace.data() + inPlace.size() <= whole.data() + whole.size()));
     return 0;
 }

@@ -144,7 +144,14 @@ TEST_F(CommandWorkflow, OpenFileAppendsEveryCommandAfterThoseShown)
 
     OpenFile(first);
     EXPECT_EQ(Shown(), firstCommands);
-    OpenFile(first);
+    // The button, clicked, had the focus; disabled for the load, it passed it on, and it has it
+    // back at the end. Moved elsewhere meanwhile, the focus stays where the user put it.
+    EXPECT_EQ(m_dlg->focusWidget(), m_dlg->GetDlgItem(IDC_OPEN_FILE));
+    m_dlg->SetCommandFileChooser([first] { return first; });
+    QTest::mouseClick(m_dlg->GetDlgItem(IDC_OPEN_FILE), Qt::LeftButton);
+    m_input->setFocus();
+    WaitForTheLoad();
+    EXPECT_EQ(m_dlg->focusWidget(), m_input);
     EXPECT_EQ(Shown(), firstCommands + firstCommands);
     OpenFile(second);
     EXPECT_EQ(Shown(), firstCommands + firstCommands + QByteArrayList({"EE", "FF"}));

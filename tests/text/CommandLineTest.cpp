@@ -20,6 +20,8 @@ class CommandCleanupRows : public testing::TestWithParam<std::pair<const char*, 
 TEST_P(CommandCleanupRows, CutsAtTheFirstMarkerThenTrimsOnlyOuterSpaces)
 {
     EXPECT_EQ(Clean(GetParam().first), GetParam().second);
+    // The part of the line that is kept, found without changing it, is the same text.
+    EXPECT_EQ(CleanCommand(GetParam().first), GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Comments, CommandCleanupRows,
