@@ -59,7 +59,11 @@ constexpr int kPortChangePauseMs = 500;
 // While data arrives the view is refreshed once a frame, and no more often: each refresh that
 // moves the rows costs the program and the display server about the same whatever it shows.
 constexpr std::chrono::milliseconds kFrame(33);
-constexpr int kLateFrameMs = 4;   // the frame clock steps in when the worker's request is late
+// A request this close to its frame is drawn at once: the worker times its rest from its own
+// request, and the frame came a little after that. A refresh held for its frame comes just
+// after the frame is due, so that the bytes the worker reads at that moment are in it.
+constexpr std::chrono::milliseconds kFrameEarly(2);
+constexpr int kFrameSlackMs = 1;
 constexpr int kLinkWatchMs = 250; // how soon the port pane tells of an unplugged device
 
 // A control looked up by id, as the kind the layout table gives it. A control whose kind no
@@ -182,7 +186,6 @@ CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
 
     m_frameClock.setTimerType(Qt::PreciseTimer);
     m_frameClock.setSingleShot(true);
-    m_frameClock.setInterval(static_cast<int>(kFrame.count()) + kLateFrameMs);
     connect(&m_frameClock, &QTimer::timeout, this, &CTerminalDlg::OnFrame);
     m_linkWatch.setInterval(kLinkWatchMs);
     connect(&m_linkWatch, &QTimer::timeout, this, &CTerminalDlg::WatchLink);
@@ -782,8 +785,9 @@ void CTerminalDlg::WatchLink()
 // One pass reads what is queued, up to kReadBlock bytes, and appends it. Only a short read
 // (under kShortRead bytes: the queue was nearly empty) is followed by a rest, so that a line
 // that trickles costs few wake-ups. The rest lasts until the view's next frame is due, so
-// that bytes are read just before they are shown (at least kWorkerPause when no frame is),
-// but never longer than the line takes, at the rate of the last frame's time, to bring
+// that bytes are read just before they are shown (kWorkerPause when nothing came and no frame
+// is due); after bytes whose frame is drawn at once, that is the frame after it. It is
+// never longer than the line takes, at the rate of the last frame's time, to bring
 // kRestBytes: a flood is read back to back, and a short read in it (the line discipline
 // now and then hands over a few bytes first, more often when other work takes the cores)
 // rests a fraction of a millisecond. Measured on a pseudo-terminal: a fixed 10 ms rest
@@ -812,8 +816,10 @@ void CTerminalDlg::ReceiveWorkerProc()
         }
         if (read && count >= kShortRead)
             continue;
-        const auto due = nanoseconds(m_lastFrameNs.load()) + kFrame - now.time_since_epoch();
-        auto rest = std::max<nanoseconds>(kWorkerPause, due);
+        auto due = nanoseconds(m_lastFrameNs.load()) + kFrame - now.time_since_epoch();
+        if (count > 0 && due <= nanoseconds::zero())
+            due = kFrame; // the frame for these bytes is being drawn now: rest until the next
+        auto rest = count > 0 ? due : std::max<nanoseconds>(kWorkerPause, due);
         if (bytesPerSecond > 0)
             rest = std::min(
                 rest, duration_cast<nanoseconds>(duration<double>(kRestBytes / bytesPerSecond)));
@@ -822,31 +828,39 @@ void CTerminalDlg::ReceiveWorkerProc()
 }
 
 // The view is refreshed at most once a frame while data arrives, and not at all otherwise. The
-// worker marks the view stale and, when a frame is due, posts one request that refreshes at
-// once; so a block after a quiet spell is shown at once, and a stream is shown right after
-// the worker's reads. A frame clock started by every refresh steps in when the worker has
-// left data unshown (it marks without posting before a frame is due, and may then wait in a
-// read), and stops when it finds nothing new. The worker never waits for the user-interface
-// thread.
+// worker marks the view stale and, unless a refresh is already on its way, posts one request;
+// the user-interface thread refreshes at once when a frame is due, or else starts the frame
+// clock for the moment it will be. So a block after a quiet spell is shown at once, a block
+// early in a frame is shown when that frame ends, and a stream is shown right after the
+// worker's reads, which rest until the frame is due. The worker never waits for the
+// user-interface thread.
 void CTerminalDlg::RequestViewUpdate()
 {
     m_viewStale = true;
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    const bool due = now >= std::chrono::nanoseconds(m_lastFrameNs.load()) + kFrame;
-    if (due && !m_framePosted.exchange(true))
-        QMetaObject::invokeMethod(this, &CTerminalDlg::OnFrame, Qt::QueuedConnection);
+    if (!m_framePosted.exchange(true))
+        QMetaObject::invokeMethod(this, &CTerminalDlg::OnFrameRequest, Qt::QueuedConnection);
+}
+
+void CTerminalDlg::OnFrameRequest()
+{
+    using namespace std::chrono;
+    const auto wait =
+        nanoseconds(m_lastFrameNs.load()) + kFrame - steady_clock::now().time_since_epoch();
+    if (wait <= kFrameEarly)
+        OnFrame();
+    else
+        m_frameClock.start(static_cast<int>(ceil<milliseconds>(wait).count()) + kFrameSlackMs);
 }
 
 void CTerminalDlg::OnFrame()
 {
     m_framePosted = false;
     if (!m_viewStale.exchange(false))
-        return; // nothing new: the clock stays stopped until the next refresh
+        return;
     m_lastFrameNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                         std::chrono::steady_clock::now().time_since_epoch())
                         .count();
     m_ctrlReceive->Refresh();
-    m_frameClock.start();
 }
 
 // "Open port" and "Close port" take turns, each disabled by its own click. Left to Qt, the

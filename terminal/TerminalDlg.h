@@ -146,6 +146,7 @@ class CTerminalDlg : public QDialog
     void StopWorker();
     void ReceiveWorkerProc();
     void RequestViewUpdate();
+    void OnFrameRequest();
     void OnFrame();
     void WatchLink();
     SendEnd SendBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t* sent,
@@ -173,9 +174,9 @@ class CTerminalDlg : public QDialog
     std::thread m_commandLoader; // while "Open file" reads m_commandFile
     QString m_loadingPath;
     std::atomic<bool> m_viewStale{false};       // the log has news the view has not shown
-    std::atomic<bool> m_framePosted{false};     // a refresh request is on its way
+    std::atomic<bool> m_framePosted{false};     // a refresh request or frame is on its way
     std::atomic<std::int64_t> m_lastFrameNs{0}; // the last refresh, on the steady clock
-    QTimer m_frameClock; // steps in for a refresh request the worker did not post
+    QTimer m_frameClock; // holds a refresh requested early in a frame until the frame is due
     QTimer m_linkWatch;  // while open: notices the device going and coming back, shows progress
     LinkState m_shownLinkState = LinkState::Closed;
 
