@@ -6,15 +6,17 @@
 // bits only with 5 data bits, 2 stop bits not with 5, distinct XON/XOFF characters while
 // XON/XOFF is on. It answers NotSupported for a valid request that Linux cannot honour: DTR/DSR
 // handshake, DSR sensitivity, RTS toggle, CTS output flow without RTS handshake or the reverse,
-// error-character replacement, NUL stripping. Anything else is Ok.
+// error-character replacement, NUL stripping. Anything else is Ok. A refusal comes with the
+// rule it broke in words for the user ("1.5 stop bits need 5 data bits"); Ok with none.
 #pragma once
 
 #include "serial/CommTypes.h"
 
 #include <cstdint>
+#include <string>
 
 // The line rates the device layer can set: every rate in this range, in bits per second.
 inline constexpr std::uint32_t kMinBaudRate = 50;
 inline constexpr std::uint32_t kMaxBaudRate = 4000000;
 
-DeviceStatus ValidateDcb(const DCB& dcb);
+DeviceStatus ValidateDcb(const DCB& dcb, std::string* whyNot = nullptr);

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 inline constexpr std::array<std::uint32_t, 8> g_baudRates = {4800,  9600,  14400, 19200,
                                                              28800, 38400, 57600, 115200};
@@ -49,3 +50,9 @@ struct LineChoices
 // Writes DCBlength, BaudRate, ByteSize, StopBits, Parity, fDtrControl, fRtsControl and the
 // flow fields of the chosen flow entry; every other field keeps its value.
 void MapLineSettings(const LineChoices& choices, DCB* dcb);
+
+// The line settings of `described` that differ from those of `other`, in words for the user,
+// joined as a list ("8 data bits and 115200 baud"); empty when none differ. Compares the rate
+// (within 2 %, the kernel's own tolerance when it encodes a rate), data bits, stop bits,
+// parity, flow control and the DTR and RTS levels (RTS only where no handshake drives it).
+std::string SettingsThatDiffer(const DCB& described, const DCB& other);

@@ -103,7 +103,10 @@ TEST(DcbTermiosTest, ValidationRefusesInvalidRecordsAndWhatLinuxCannotDo)
     for (const Row& r : rows)
     {
         SCOPED_TRACE(r.name);
-        EXPECT_EQ(ValidateDcb(r.dcb), r.status);
+        std::string why = "not set";
+        EXPECT_EQ(ValidateDcb(r.dcb, &why), r.status);
+        // A refusal always says why; an accepted record has nothing to say.
+        EXPECT_EQ(why.empty(), r.status == DeviceStatus::Ok) << why;
     }
 }
 

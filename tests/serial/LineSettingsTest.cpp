@@ -101,3 +101,36 @@ TEST(LineSettingsTest, FlowChoicesGiveRecordsTheDeviceLayerAccepts)
         EXPECT_EQ(ValidateDcb(d), DeviceStatus::Ok);
     }
 }
+
+TEST(LineSettingsTest, SettingsThatDifferAreNamedInWords)
+{
+    DCB base;
+    MapLineSettings({}, &base);
+    struct Row
+    {
+        const char* name;
+        LineChoices other;
+        const char* words; // base's settings, where `other` differs
+    } rows[] = {
+        {"the same", {}, ""},
+        {"6 data bits asked", {.byteSizeIndex = 1}, "8 data bits"},
+        {"7E2 at 9600 asked",
+         {.baudIndex = 1, .byteSizeIndex = 2, .stopBitsIndex = 2, .parityIndex = 2},
+         "8 data bits, 1 stop bit, no parity and 115200 baud"},
+        {"hardware flow, DTR off",
+         {.flowIndex = kFlowHardware, .dtrChecked = false},
+         "no flow control and DTR on"},
+        {"RTS off", {.rtsChecked = false}, "RTS on"},
+    };
+    for (const Row& r : rows)
+    {
+        SCOPED_TRACE(r.name);
+        DCB other;
+        MapLineSettings(r.other, &other);
+        EXPECT_EQ(SettingsThatDiffer(base, other), r.words);
+    }
+    // A rate the kernel encodes 1 % off is the same rate.
+    DCB near = base;
+    near.BaudRate = 116000;
+    EXPECT_EQ(SettingsThatDiffer(base, near), "");
+}
