@@ -26,3 +26,14 @@ std::string ResolvePortName(const std::string& name, const SerialDeviceRoots& ro
 // Whether the device at path is one the kernel writes its console to, as
 // <sysClassTty>/console/active lists them; a link counts as the device it leads to.
 bool IsSystemConsole(const std::string& path, const SerialDeviceRoots& roots);
+
+// What tells one USB adapter from another, whatever node it has now: its USB serial number
+// where it has one ("serial AAAA"), else the USB port it is plugged into ("port 1-1.2");
+// empty for a device that has neither, such as a UART or a pseudo-terminal. `path` is the
+// device node or a link to it; the adapter is found through <sysClassTty>.
+std::string AdapterIdentity(const std::string& path, const SerialDeviceRoots& roots);
+
+// The node in `nodeDir` of the tty whose adapter has `identity`, or empty when none is
+// present (yet).
+std::string FindAdapter(const std::string& identity, const std::string& nodeDir,
+                        const SerialDeviceRoots& roots);

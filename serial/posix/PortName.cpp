@@ -43,7 +43,7 @@ struct PortEntry
     std::string name;
 };
 
-bool PathExists(const std::string& path)
+bool PathExists(const std::filesystem::path& path)
 {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0;
@@ -129,7 +129,73 @@ std::vector<std::string> SerialPortsPresent(const SerialDeviceRoots& roots)
     return names;
 }
 
+// The first line of a small sysfs attribute, without its line end; empty when there is none.
+std::string ReadAttribute(const std::string& path)
+{
+    FILE* f = std::fopen(path.c_str(), "re");
+    if (!f)
+        return {};
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    std::string value = read ? line : "";
+    while (!value.empty() && (value.back() == '\n' || value.back() == '\r'))
+        value.pop_back();
+    return value;
+}
+
+// The identity of the adapter behind the tty `name`: the USB device it hangs off is the nearest
+// folder above its sysfs device that has a bus and a device number.
+std::string IdentityOfTty(const std::string& name, const SerialDeviceRoots& roots)
+{
+    namespace fs = std::filesystem;
+    std::error_code failed;
+    fs::path dir = fs::canonical(Join(Join(roots.sysClassTty, name), "device"), failed);
+    if (failed)
+        return {};
+    for (; dir.has_relative_path(); dir = dir.parent_path())
+    {
+        if (!PathExists(dir / "busnum") || !PathExists(dir / "devnum"))
+            continue;
+        const std::string serial = ReadAttribute(dir / "serial");
+        return serial.empty() ? "port " + dir.filename().string() : "serial " + serial;
+    }
+    return {};
+}
+
 } // namespace
+
+std::string AdapterIdentity(const std::string& path, const SerialDeviceRoots& roots)
+{
+    std::error_code unresolved;
+    const std::filesystem::path node = std::filesystem::canonical(path, unresolved);
+    return unresolved ? std::string() : IdentityOfTty(node.filename().string(), roots);
+}
+
+std::string FindAdapter(const std::string& identity, const std::string& nodeDir,
+                        const SerialDeviceRoots& roots)
+{
+    if (identity.empty())
+        return {};
+    DIR* dir = ::opendir(roots.sysClassTty.c_str());
+    if (!dir)
+        return {};
+    std::string found;
+    while (const dirent* e = ::readdir(dir))
+    {
+        const std::string name = e->d_name;
+        if (name.empty() || name[0] == '.' || IdentityOfTty(name, roots) != identity)
+            continue;
+        const std::string node = Join(nodeDir, name);
+        if (PathExists(node))
+        {
+            found = node;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
 
 std::string ResolvePortName(const std::string& name, const SerialDeviceRoots& roots)
 {

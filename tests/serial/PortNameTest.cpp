@@ -87,3 +87,38 @@ TEST(PortNameTest, TheSystemConsoleCountsAfterEveryOtherPortAndSaysSo)
         EXPECT_TRUE(port.IsSystemConsole(port.DescribePort(1)));
     }
 }
+
+TEST(PortNameTest, AUsbAdapterIsKnownByItsSerialNumberOrPortWhateverNodeItHas)
+{
+    TempTree tree;
+    const SerialDeviceRoots roots = tree.Roots();
+    // Adapter ttyUSB1 has a serial number, ttyUSB0 none; ttyS0 is a UART on no USB bus.
+    const std::string devices = tree.dir + "/devices/";
+    const auto add = [&](const std::string& tty, const std::string& parent)
+    {
+        fs::create_directories(devices + parent + "/" + tty);
+        fs::create_directories(roots.sysClassTty + "/" + tty);
+        fs::create_directory_symlink(devices + parent + "/" + tty,
+                                     roots.sysClassTty + "/" + tty + "/device");
+        std::ofstream(roots.dev + "/" + tty);
+    };
+    add("ttyUSB0", "usb1/1-1/1-1:1.0");
+    add("ttyUSB1", "usb1/1-2/1-2:1.0");
+    add("ttyS0", "pnp0/00:01");
+    for (const char* usb : {"usb1", "usb1/1-1", "usb1/1-2"})
+    {
+        std::ofstream(devices + usb + "/busnum") << "1\n";
+        std::ofstream(devices + usb + "/devnum") << "2\n";
+    }
+    std::ofstream(devices + "usb1/1-2/serial") << "A50285BI\n";
+    tree.Link("COM1", roots.dev + "/ttyUSB1");
+
+    EXPECT_EQ(AdapterIdentity(roots.dev + "/COM1", roots), "serial A50285BI");
+    EXPECT_EQ(AdapterIdentity(roots.dev + "/ttyUSB0", roots), "port 1-1");
+    EXPECT_EQ(AdapterIdentity(roots.dev + "/ttyS0", roots), "");
+    EXPECT_EQ(AdapterIdentity(roots.dev + "/ttyUSB7", roots), "");
+    EXPECT_EQ(FindAdapter("serial A50285BI", roots.dev, roots), roots.dev + "/ttyUSB1");
+    EXPECT_EQ(FindAdapter("port 1-1", roots.dev, roots), roots.dev + "/ttyUSB0");
+    EXPECT_EQ(FindAdapter("serial AAAA", roots.dev, roots), "");
+    EXPECT_EQ(FindAdapter("", roots.dev, roots), "");
+}
