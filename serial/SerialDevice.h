@@ -16,14 +16,17 @@
 //
 // Hang-up: when the device goes away (USB adapter unplugged, far end of a pseudo-terminal
 // closed) the first call that notices reports Gone and the dead descriptor is released at once,
-// so the kernel's locks on the port go with it. While gone, WaitForInput looks for a device at
-// the same path under the same name again, at most once per read constant (50 ms at least),
-// and when one is there reopens it exclusively with the settings and modem lines last asked
-// for; otherwise it waits out its deadline and reports Gone, so a caller looping on reads does
-// not spin. Meanwhile GetState reports the settings the device will get back, and SetState
-// reports Gone but keeps a valid record for the reopening, which falls back to the settings the
-// device had when it refuses that record. A pseudo-terminal's number is reused by whoever opens
-// the next one, so for one only a link made anew under the name leads back.
+// so the kernel's locks on the port go with it. While gone, WaitForInput looks for the device
+// again, at most once per read constant (50 ms at least), and when it is there reopens it
+// exclusively with the settings and modem lines last asked for; otherwise it waits out its
+// deadline and reports Gone, so a caller looping on reads does not spin. Meanwhile GetState
+// reports the settings the device will get back, and SetState reports Gone but keeps a valid
+// record for the reopening, which falls back to the settings the device had when it refuses
+// that record. Which device counts as back: a USB adapter is known by its identity
+// (AdapterIdentity, serial/PortName.h), so another adapter that took its node is never opened,
+// and the adapter is followed to whatever node it comes back under; any other device must be at
+// the same path under the same name again. A pseudo-terminal's number is reused by whoever
+// opens the next one, so for one only a link made anew under the name leads back.
 //
 // Time-outs are in milliseconds. Failures are DeviceStatus values (serial/CommTypes.h); SetState
 // refuses what ValidateDcb (serial/DcbValidation.h) refuses. Open explains itself in words.
@@ -56,10 +59,12 @@ class SerialDevice
 
     virtual DeviceStatus GetState(DCB* dcb) = 0;
     // Validates, applies, reads the settings back and compares; a record that is rejected or
-    // that the device does not keep leaves the device as it was. A pseudo-terminal carries
-    // whole bytes with no wire behind it and forces 8 data bits and no parity: on one, those
-    // two differences are accepted and GetState reports what it keeps.
-    virtual DeviceStatus SetState(const DCB& dcb) = 0;
+    // that the device does not keep leaves the device as it was, and *whyNot (when given) says
+    // why in words: the rule it broke, or what the device cannot do ("the device cannot do 6
+    // data bits", naming what its driver changed). A pseudo-terminal carries whole bytes with no
+    // wire behind it and forces 8 data bits and no parity: on one, those two differences are
+    // accepted and GetState reports what it keeps.
+    virtual DeviceStatus SetState(const DCB& dcb, std::string* whyNot) = 0;
 
     // Read modes: interval and multiplier MAXDWORD, any constant (wait up to the constant for
     // the first byte), or interval MAXDWORD with multiplier and constant 0 (never wait). A write
@@ -91,15 +96,25 @@ class SerialDevice
     // has no such queue: always 0).
     virtual DeviceStatus OutputQueued(std::uint32_t* queued) = 0;
     // Waits until the output queue is empty (Ok), the deadline passes (TimedOut), a hang-up
-    // (Gone) or, when `wakeable`, Wake (Cancelled); *stillQueued is what is left then. Not
+    // (Gone) or, when `wakeable`, Wake (Cancelled); *stillQueued is what is left then, or after
+    // a hang-up what was left when the queue was last seen (unchanged if it never was). Not
     // wakeable, it serves an owner that has called Wake and still lets the line take what it can
     // before closing.
     virtual DeviceStatus WaitUntilSent(std::chrono::steady_clock::time_point deadline,
                                        bool wakeable, std::uint32_t* stillQueued) = 0;
+    // Throws away the output queue, so that nothing of it leaves later; *discarded is what it
+    // held. Bytes already in the UART's own transmit buffer (16 on a 16550A) are not in the
+    // queue and still leave.
+    virtual DeviceStatus DiscardQueued(std::uint32_t* discarded) = 0;
+    // The most bytes that may still be in the UART's own transmit buffer, past the output queue:
+    // 0 when its transmitter is empty or the device cannot tell, else the buffer's size, since
+    // how much of it is filled cannot be read (16 on a 16550A).
+    virtual std::uint32_t HeldByTransmitter() = 0;
 
     virtual void Wake() = 0;
 
-    // The path the name resolved to when it was opened.
+    // The device's path: the one the name resolved to when it was opened, or the node a USB
+    // adapter came back under.
     virtual std::string Path() const = 0;
     // False between a hang-up and the reopening of the device.
     virtual bool IsConnected() const = 0;

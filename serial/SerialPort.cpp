@@ -6,6 +6,12 @@
 #include <algorithm>
 #include <chrono>
 
+namespace
+{
+// The most a Write hands the kernel in one call: a page, the size of most drivers' output queue.
+constexpr std::uint32_t kWriteSlice = 4096;
+} // namespace
+
 // One call's hold on the open device: Close waits until every hold is let go before the device
 // (and its descriptor) is destroyed.
 class CSerialPort::Use
@@ -236,9 +242,11 @@ int CSerialPort::Close()
     // A write that this Close cut short has already given the line its chance; this one is for
     // output left queued by a write that stopped at its bound.
     const std::uint32_t discarded = DrainForClose(*device);
+    const std::uint32_t held = device->HeldByTransmitter();
     device.reset(); // here, outside the lock: on return the descriptor and its flock are gone
     std::lock_guard lock(m_mx);
     m_discardedAtClose = discarded;
+    m_heldAtClose = held;
     return 1;
 }
 
@@ -277,7 +285,11 @@ int CSerialPort::SetState(DCB dcb)
     if (!device)
         return 0;
     dcb.DCBlength = sizeof(DCB);
-    return device->SetState(dcb) == DeviceStatus::Ok ? 1 : 0;
+    std::string whyNot;
+    const DeviceStatus status = device->SetState(dcb, &whyNot);
+    std::lock_guard lock(m_mx);
+    m_lastSettingsError = status == DeviceStatus::Gone ? std::string() : std::move(whyNot);
+    return status == DeviceStatus::Ok ? 1 : 0;
 }
 
 int CSerialPort::SetTimeouts(std::uint32_t readConstantMs, std::uint32_t writeConstantMs)
@@ -331,40 +343,61 @@ int CSerialPort::Write(const void* buffer, std::uint32_t count, std::uint32_t* c
     const auto deadline = std::chrono::steady_clock::now() + device->WriteWait(count);
     const auto* bytes = static_cast<const std::uint8_t*>(buffer);
     std::uint32_t written = 0;
-    std::uint32_t surelySent = 0; // had left the kernel when its queue was last looked at
+    // What had surely left the kernel when its queue was last looked at: the count a hang-up
+    // leaves us with, since the queue is lost with the device.
+    std::uint32_t surelySent = 0;
+    std::uint32_t queued = 0;
     DeviceStatus status = DeviceStatus::Ok;
     while (written < count)
     {
+        // A slice at a time, with a look at the queue after each: a fast adapter takes a write of
+        // megabytes in one call, and once it has gone its queue cannot be read, so without the
+        // looks a hang-up would leave nothing counted.
+        const std::uint32_t slice = std::min(count - written, kWriteSlice);
         std::uint32_t taken = 0;
         {
             Transfer transfer(*this);
-            status = transfer ? device->WriteQueued(bytes + written, count - written, &taken)
+            status = transfer ? device->WriteQueued(bytes + written, slice, &taken)
                               : DeviceStatus::Cancelled;
         }
         written += taken;
         if (taken > 0 && progress)
             progress(written);
-        if (status != DeviceStatus::Ok || written == count)
+        if (status != DeviceStatus::Ok)
             break;
-        // The queue is full, so whatever it holds has not left yet.
-        std::uint32_t queued = 0;
         status = device->OutputQueued(&queued);
         if (status != DeviceStatus::Ok)
             break;
         surelySent = std::max(surelySent, SentOf(written, queued));
+        if (written == count || taken == slice)
+            continue;
         status = std::chrono::steady_clock::now() < deadline ? device->WaitForRoom(deadline)
                                                              : DeviceStatus::TimedOut;
         if (status != DeviceStatus::Ok)
             break;
     }
     // Sent means on the line: what the kernel still holds has not gone out yet.
-    std::uint32_t queued = 0;
+    queued = written - surelySent; // until looked at again, the worst case
     if (status == DeviceStatus::Ok || status == DeviceStatus::TimedOut)
     {
         const DeviceStatus drained = device->WaitUntilSent(deadline, /*wakeable=*/true, &queued);
-        if (drained != DeviceStatus::Ok && drained != DeviceStatus::TimedOut)
+        if (drained == DeviceStatus::TimedOut && queued > 0)
+        {
+            // The line has stopped (flow control holds it, or the device does not read). The
+            // rest would leave whenever it resumed, after this write was reported short and in
+            // front of the next one's bytes: it goes, and counts as not sent.
+            std::uint32_t dropped = 0;
+            status = device->DiscardQueued(&dropped);
+            if (status == DeviceStatus::Ok)
+            {
+                status = DeviceStatus::TimedOut;
+                queued = dropped;
+            }
+        }
+        else if (drained != DeviceStatus::Ok && drained != DeviceStatus::TimedOut)
             status = drained;
     }
+    surelySent = std::max(surelySent, SentOf(written, queued));
     if (status == DeviceStatus::Cancelled)
         queued = DrainForClose(*device);
     if (status == DeviceStatus::Gone || status == DeviceStatus::Failed)
@@ -380,10 +413,22 @@ std::uint32_t CSerialPort::GetDiscardedAtClose() const
     return m_discardedAtClose;
 }
 
+std::uint32_t CSerialPort::GetHeldByTransmitterAtClose() const
+{
+    std::lock_guard lock(m_mx);
+    return m_heldAtClose;
+}
+
 std::string CSerialPort::GetLastOpenError() const
 {
     std::lock_guard lock(m_mx);
     return m_lastOpenError;
+}
+
+std::string CSerialPort::GetLastSettingsError() const
+{
+    std::lock_guard lock(m_mx);
+    return m_lastSettingsError;
 }
 
 std::string CSerialPort::DescribePort(int portNumber) const

@@ -27,9 +27,12 @@
 // margin (serial/LineTime.h), and counts what has left on the line: once the kernel has taken
 // the last byte it waits, within the same bound, for the driver's output queue to empty, and
 // the count written is what the kernel took less what is still queued. Stopping short at the
-// bound is still success, with that count; a write that Close, a hang-up or an error cut short
-// returns 0 with the count that surely left before it (a Close first lets the line take what
-// it can, as above).
+// bound is still success, with that count, and what the queue still holds then is discarded:
+// left there it would go out whenever the line resumed, after the caller was told it had not,
+// and in front of the next write's bytes. A write that Close, a hang-up or an error cut short
+// returns 0 with the count that surely left before it: a Close first lets the line take what
+// it can, as above; after a hang-up it is what the kernel had taken less what its queue held
+// when last looked at, which is after every handful of bytes taken.
 //
 // Unplug and replug: when the device goes away its descriptor is released at once (so the
 // kernel's locks and the device number go with it) and the object stays open; reads and writes
@@ -92,6 +95,8 @@ class CSerialPort
     int IsOpen() const;
 
     int GetState(DCB* dcb);
+    // 0 when the record breaks a rule or the device does not keep it; the device then keeps the
+    // settings it had, and GetLastSettingsError says why.
     int SetState(DCB dcb);
     int SetTimeouts(std::uint32_t readConstantMs, std::uint32_t writeConstantMs);
 
@@ -100,11 +105,19 @@ class CSerialPort
               const WriteProgress& progress = {});
     // Bytes the last Close discarded because the line had not sent them in time.
     std::uint32_t GetDiscardedAtClose() const;
+    // At most how many bytes, counted as sent since they had left the kernel's queue, were still
+    // in the UART's own transmit buffer when the last Close ran; closing lost them. The kernel
+    // cannot tell how full that buffer is, only its size, so this is a bound (16 on a 16550A).
+    std::uint32_t GetHeldByTransmitterAtClose() const;
 
     // Why the last Open failed, in words for the user ("no such device", "permission denied
     // (add the user to the dialout group)", "in use by another program", "not a serial
     // device"); a permission denied names the device's group. Empty after a successful Open.
     std::string GetLastOpenError() const;
+    // Why the last SetState failed, in words for the user ("1.5 stop bits need 5 data bits",
+    // "the device cannot do 6 data bits"); empty after one that succeeded, or one that failed
+    // only because the device is away (it gets the record when it is back).
+    std::string GetLastSettingsError() const;
 
     // The device path that "COMn" resolves to right now, or empty when none does; and whether
     // the device at such a path is the system console. Any thread.
@@ -132,9 +145,11 @@ class CSerialPort
         m_closeDrainEnd;    // while closing: queued output's last chance
     bool m_writing = false; // a Write is in progress
     std::uint32_t m_discardedAtClose = 0;
+    std::uint32_t m_heldAtClose = 0;
     bool m_lockExists = false;
     std::thread::id m_lockOwner;
     unsigned m_lockDepth = 0;
     std::uint64_t m_lockGeneration = 0; // a transfer releases only the lock it took
     std::string m_lastOpenError;
+    std::string m_lastSettingsError;
 };

@@ -1,6 +1,7 @@
 #include "serial/SerialDevice.h"
 
 #include "serial/DcbValidation.h"
+#include "serial/LineSettings.h"
 #include "serial/LineTime.h"
 #include "serial/PortName.h"
 #include "serial/posix/ExclusiveOpen.h"
@@ -9,6 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
+#include <filesystem>
+#include <linux/serial.h>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -50,12 +54,15 @@ struct Settings
     }
 };
 
-// Where a port was found: its name and the path that name resolved to.
+// Where a port was found: its name, the path that name resolved to, and for a USB adapter its
+// identity and the folder of its device node.
 struct PortPlace
 {
     std::string name;
     SerialDeviceRoots roots;
     std::string path;
+    std::string identity;
+    std::string nodeDir;
 };
 
 // The link at a path, to tell a link made anew from the old one; all 0 when the path is no
@@ -83,7 +90,7 @@ class PosixSerialDevice final : public SerialDevice
 {
   public:
     PosixSerialDevice(PortPlace place, std::shared_ptr<Tty> tty, const termios2& applied, int wake)
-        : m_place(std::move(place)), m_wake(wake), m_link(LinkAt(m_place.path)),
+        : m_place(std::move(place)), m_wake(wake), m_path(m_place.path), m_link(LinkAt(m_path)),
           m_onPty(tty->onPty), m_tty(std::move(tty))
     {
         m_inForce.termios = applied;
@@ -135,9 +142,9 @@ class PosixSerialDevice final : public SerialDevice
         return DeviceStatus::Ok;
     }
 
-    DeviceStatus SetState(const DCB& dcb) override
+    DeviceStatus SetState(const DCB& dcb, std::string* whyNot) override
     {
-        const DeviceStatus valid = ValidateDcb(dcb);
+        const DeviceStatus valid = ValidateDcb(dcb, whyNot);
         if (valid != DeviceStatus::Ok)
             return valid;
         std::lock_guard config(m_config);
@@ -158,7 +165,7 @@ class PosixSerialDevice final : public SerialDevice
             std::lock_guard lock(m_mx);
             want = Settings::Of(m_inForce, dcb, old);
         }
-        const DeviceStatus applied = Apply(*tty, want);
+        const DeviceStatus applied = Apply(*tty, want, whyNot);
         if (applied != DeviceStatus::Ok)
         {
             ::ioctl(tty->fd, TCSETS2, &old);
@@ -320,9 +327,13 @@ class PosixSerialDevice final : public SerialDevice
         constexpr std::chrono::milliseconds kLongestStep{20};
         for (;;)
         {
-            const DeviceStatus looked = OutputQueued(stillQueued);
-            if (looked != DeviceStatus::Ok || *stillQueued == 0)
+            std::uint32_t queued = 0;
+            const DeviceStatus looked = OutputQueued(&queued);
+            if (looked != DeviceStatus::Ok)
                 return looked;
+            *stillQueued = queued;
+            if (queued == 0)
+                return DeviceStatus::Ok;
             if (Clock::now() >= deadline)
                 return DeviceStatus::TimedOut;
             const auto tty = Current();
@@ -348,9 +359,42 @@ class PosixSerialDevice final : public SerialDevice
         }
     }
 
+    // Between the look at the queue and the flush the line may take a few more bytes, which are
+    // then counted as discarded though they left; it is stopped whenever this is called (flow
+    // control holds it, or the device does not read), so in practice none do. Stopping the output
+    // (TCOOFF) would close that gap but could restart a line the device has stopped with XOFF.
+    DeviceStatus DiscardQueued(std::uint32_t* discarded) override
+    {
+        const DeviceStatus looked = OutputQueued(discarded);
+        if (looked != DeviceStatus::Ok)
+            return looked;
+        const auto tty = Current();
+        if (!tty)
+            return DeviceStatus::Gone;
+        if (::ioctl(tty->fd, TCFLSH, TCOFLUSH) != 0)
+            return Fail(tty, errno);
+        return DeviceStatus::Ok;
+    }
+
+    std::uint32_t HeldByTransmitter() override
+    {
+        const auto tty = Current();
+        unsigned int lsr = 0;
+        if (!tty || ::ioctl(tty->fd, TIOCSERGETLSR, &lsr) != 0 || (lsr & TIOCSER_TEMT))
+            return 0;
+        serial_struct info{};
+        if (::ioctl(tty->fd, TIOCGSERIAL, &info) == 0 && info.xmit_fifo_size > 0)
+            return static_cast<std::uint32_t>(info.xmit_fifo_size);
+        return 1;
+    }
+
     void Wake() override { ::eventfd_write(m_wake, 1); }
 
-    std::string Path() const override { return m_place.path; }
+    std::string Path() const override
+    {
+        std::lock_guard lock(m_mx);
+        return m_path;
+    }
 
     bool IsConnected() const override { return Current() != nullptr; }
 
@@ -382,13 +426,17 @@ class PosixSerialDevice final : public SerialDevice
                         kMinLookInterval);
     }
 
-    // Looks, at most once per look interval, whether the name leads to a device at the same
-    // path again, and if so reopens it exclusively with the settings and modem lines last
-    // asked for. A pseudo-terminal never comes back: its number goes to the next one opened by
+    // Looks, at most once per look interval, whether the device is back, and if so reopens it
+    // exclusively with the settings and modem lines last asked for. A USB adapter is known by
+    // its identity: a node freed by its unplug goes to the next adapter plugged in, which must
+    // never get this port's settings and output, while the adapter itself may come back under
+    // another number. Any other device must be at the same path under the same name again; a
+    // pseudo-terminal never comes back, since its number goes to the next one opened by
     // anybody, so for one only a link made anew under the name counts.
     std::shared_ptr<Tty> LookAgain()
     {
-        const auto link = LinkAt(m_place.path);
+        std::string path = Path();
+        LinkId link = LinkAt(path);
         {
             std::lock_guard lock(m_mx);
             const auto now = Clock::now();
@@ -396,13 +444,24 @@ class PosixSerialDevice final : public SerialDevice
                 return nullptr;
             m_nextLook = now + LookInterval();
         }
-        struct stat st;
-        if (::stat(m_place.path.c_str(), &st) != 0 ||
-            ResolvePortName(m_place.name, m_place.roots) != m_place.path)
-            return nullptr;
+        if (!m_place.identity.empty())
+        {
+            if (AdapterIdentity(path, m_place.roots) != m_place.identity)
+                path = FindAdapter(m_place.identity, m_place.nodeDir, m_place.roots);
+            if (path.empty())
+                return nullptr;
+            link = LinkAt(path);
+        }
+        else
+        {
+            struct stat st;
+            if (::stat(path.c_str(), &st) != 0 ||
+                ResolvePortName(m_place.name, m_place.roots) != path)
+                return nullptr;
+        }
         std::string whyNot;
         bool onPty = false;
-        const int fd = OpenExclusive(m_place.path, &onPty, &whyNot);
+        const int fd = OpenExclusive(path, &onPty, &whyNot);
         if (fd < 0)
             return nullptr;
         auto tty = std::make_shared<Tty>(fd, onPty);
@@ -416,8 +475,8 @@ class PosixSerialDevice final : public SerialDevice
         }
         // Settings chosen while the device was away come first; if the device refuses them it
         // gets back the ones it had, as when a change is refused while it is there.
-        const bool tookWanted = wanted && Apply(*tty, *wanted) == DeviceStatus::Ok;
-        if (!tookWanted && Apply(*tty, inForce) != DeviceStatus::Ok)
+        const bool tookWanted = wanted && Apply(*tty, *wanted, nullptr) == DeviceStatus::Ok;
+        if (!tookWanted && Apply(*tty, inForce, nullptr) != DeviceStatus::Ok)
             return nullptr;
         std::lock_guard lock(m_mx);
         if (m_tty)
@@ -426,6 +485,7 @@ class PosixSerialDevice final : public SerialDevice
             m_inForce = *wanted;
         m_wanted.reset();
         m_tty = tty;
+        m_path = path;
         m_link = link;
         m_onPty = onPty;
         return tty;
@@ -433,14 +493,31 @@ class PosixSerialDevice final : public SerialDevice
 
     // Applies a record, checks what the device kept, then drives DTR and RTS (left to the
     // driver under RTS handshake). Devices without modem lines answer ENOTTY or EINVAL; the
-    // rest of the record still applies there.
-    DeviceStatus Apply(const Tty& tty, const Settings& want)
+    // rest of the record still applies there. A refusal is told in *whyNot, when given: what the
+    // driver changed in the record is what the device cannot do.
+    DeviceStatus Apply(const Tty& tty, const Settings& want, std::string* whyNot)
     {
         termios2 got;
         if (::ioctl(tty.fd, TCSETS2, &want.termios) != 0 || ::ioctl(tty.fd, TCGETS2, &got) != 0)
-            return errno == EIO ? DeviceStatus::Gone : DeviceStatus::NotSupported;
+        {
+            const int err = errno;
+            if (whyNot)
+                *whyNot =
+                    std::string("the device refused these settings (") + std::strerror(err) + ")";
+            return err == EIO ? DeviceStatus::Gone : DeviceStatus::NotSupported;
+        }
         if (!KeptAsAsked(want.termios, got, tty.onPty))
+        {
+            if (whyNot)
+            {
+                DCB made = want.dcb;
+                DcbFromTermios(got, want.lines, &made);
+                const std::string cannot = SettingsThatDiffer(want.dcb, made);
+                *whyNot = cannot.empty() ? "the device did not keep these settings"
+                                         : "the device cannot do " + cannot;
+            }
             return DeviceStatus::NotSupported;
+        }
         auto drive = [&](int bit, bool on)
         {
             if (::ioctl(tty.fd, on ? TIOCMBIS : TIOCMBIC, &bit) == 0 || errno == ENOTTY ||
@@ -487,6 +564,7 @@ class PosixSerialDevice final : public SerialDevice
     const int m_wake;        // eventfd in every poll set; Wake makes it readable for good
     std::mutex m_config;     // one apply-and-read-back sequence at a time
     mutable std::mutex m_mx; // guards the members below
+    std::string m_path;      // where the device is, or was last
     LinkId m_link;
     bool m_onPty;
     std::shared_ptr<Tty> m_tty;       // null from a hang-up until the device is back
@@ -535,6 +613,9 @@ SerialDevice::Open(const std::string& name, const SerialDeviceRoots& roots, std:
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake < 0)
         return fail(ReasonOf(errno));
-    return std::make_unique<PosixSerialDevice>(PortPlace{name, roots, path}, std::move(tty), raw,
-                                               wake);
+    std::error_code unresolved;
+    const std::filesystem::path node = std::filesystem::canonical(path, unresolved);
+    PortPlace place{name, roots, path, AdapterIdentity(path, roots),
+                    unresolved ? std::string() : node.parent_path().string()};
+    return std::make_unique<PosixSerialDevice>(std::move(place), std::move(tty), raw, wake);
 }
