@@ -470,6 +470,7 @@ void CTerminalDlg::OnClosePort()
         EnableInsteadOf(IDC_OPEN_PORT, IDC_CLOSE_PORT);
         m_shownLinkState = LinkState::Closed;
         m_deviceBack = false;
+        m_settingsNote.clear();
         SetPortStatus(QStringLiteral("COM close"));
         // Closing woke the worker's read; it ends within one pass.
         StopWorker();
@@ -504,7 +505,31 @@ int CTerminalDlg::ApplyLineSettings()
     if (!m_port.GetState(&dcb))
         return 0;
     FillLineSettings(&dcb);
-    return m_port.SetState(dcb);
+    const int took = m_port.SetState(dcb);
+    NoteRefusedSettings(dcb);
+    return took;
+}
+
+// The controls keep what the user chose even when the device refuses it, so the pane says what
+// the device runs instead and why, until a change it takes.
+void CTerminalDlg::NoteRefusedSettings(const DCB& chosen)
+{
+    const QString why = QString::fromStdString(m_port.GetLastSettingsError());
+    QString note;
+    if (!why.isEmpty())
+    {
+        const int n = As<QComboBox>(GetDlgItem(IDC_PORT))->currentIndex() + 1;
+        DCB inForce;
+        const QString kept = m_port.GetState(&inForce)
+                                 ? QString::fromStdString(SettingsThatDiffer(inForce, chosen))
+                                 : QString();
+        note = kept.isEmpty() ? QStringLiteral("COM%1 kept its settings: %2.").arg(n).arg(why)
+                              : QStringLiteral("COM%1 kept %2: %3.").arg(n).arg(kept, why);
+    }
+    if (note == m_settingsNote)
+        return;
+    m_settingsNote = note;
+    ShowPortPane();
 }
 
 void CTerminalDlg::OnDtrRtsClicked()
@@ -590,6 +615,7 @@ int CTerminalDlg::ClosePortAndSender()
     RunBesideWithoutUserInput([&] { closed = m_port.Close(); });
     m_sender.Join();
     m_discardedAtClose = sending ? 0 : m_port.GetDiscardedAtClose();
+    m_heldAtClose = m_port.GetHeldByTransmitterAtClose();
     return closed;
 }
 
@@ -896,6 +922,8 @@ void CTerminalDlg::ShowPortPane()
                      .arg(m_linkDevice);
     else if (m_deviceBack)
         notes << QStringLiteral("The device %1 is back.").arg(m_linkDevice);
+    if (!m_settingsNote.isEmpty())
+        notes << m_settingsNote;
     const SendState send = m_sender.State();
     if (send.busy)
         notes << QStringLiteral("Sending: %1 of %2 bytes sent so far.")
@@ -929,6 +957,10 @@ void CTerminalDlg::ShowPortPane()
     if (m_discardedAtClose > 0)
         notes << QStringLiteral("Closing the port discarded %1 bytes that had not left yet.")
                      .arg(count(m_discardedAtClose));
+    if (m_heldAtClose > 0)
+        notes << QStringLiteral("Up to %1 of the bytes counted as sent were still in the port's "
+                                "own transmit buffer when it closed, and may not have left.")
+                     .arg(count(m_heldAtClose));
 
     auto* pane = As<CStatusPane>(GetDlgItem(IDC_STATUS_PORT));
     const QString toolTip = notes.join(QLatin1Char('\n'));

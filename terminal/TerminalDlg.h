@@ -11,7 +11,8 @@
 // chosen baud rate; failures show only there, except "Send chars" on a closed port, which shows
 // the "Not open port" message box. The port pane's tooltip is composed in one place
 // (ShowPortPane) from the state, so no event hides another: why an open failed, the device gone
-// (first, while it is) or back, a send in progress and how far it has got, how the last send
+// (first, while it is) or back, settings the device refused (what it runs instead, and why), a
+// send in progress and how far it has got, how the last send
 // ended when it fell short (a complete send clears that), a press refused because too much is
 // waiting, and output a close had to discard.
 //
@@ -153,6 +154,7 @@ class CTerminalDlg : public QDialog
                       const CSerialPort::WriteProgress& progress);
     int ClosePortAndSender();
 
+    void NoteRefusedSettings(const DCB& chosen);
     void EnableInsteadOf(int enableId, int disableId);
     void SetPortStatus(const QString& text, const QString& openError = QString());
     void ShowPortPane();
@@ -185,9 +187,11 @@ class CTerminalDlg : public QDialog
     QString m_openError;                // why the last open failed, until the next status
     QString m_linkDevice;               // the open port's device, for the gone and back notes
     bool m_deviceBack = false;          // the device came back since the port was opened
+    QString m_settingsNote;             // what the device runs instead of the settings chosen
     std::uint64_t m_refusedSend = 0;    // bytes of a press refused since the last accepted one
     std::uint64_t m_refusedWaiting = 0; // bytes waiting when it was refused
     std::uint32_t m_discardedAtClose = 0;
+    std::uint32_t m_heldAtClose = 0; // at most this much of what was counted as sent was lost
 
     FileChooser m_chooseCommandFile;
     // While a file loads: where the focus went from "Open file", forgotten when it moves on.
