@@ -98,7 +98,7 @@ TEST_F(DeviceFaults, UnplugAndReplugWhileOpenResumesReadingWithTheSameSettings)
     EXPECT_EQ(line.speed, 9600u);
     EXPECT_TRUE(line.twoStopBits);
     EXPECT_TRUE(line.raw);
-    EXPECT_TRUE(ToolTipSays("back")) << PortToolTip().toStdString();
+    EXPECT_TRUE(ToolTipSays("COM1 is back.")) << PortToolTip().toStdString();
     EXPECT_EQ(Pane(IDC_STATUS_PORT), "COM1 open success");
     EXPECT_EQ(OpenDescriptors(), withDevice);
 
