@@ -359,10 +359,11 @@ class PosixSerialDevice final : public SerialDevice
         }
     }
 
-    // Between the look at the queue and the flush the line may take a few more bytes, which are
-    // then counted as discarded though they left; it is stopped whenever this is called (flow
-    // control holds it, or the device does not read), so in practice none do. Stopping the output
-    // (TCOOFF) would close that gap but could restart a line the device has stopped with XOFF.
+    // Between the look at the queue and the flush the line may take a few more bytes, counted
+    // then as discarded though they left. This runs when the line has stopped (flow control
+    // holds it, or the device does not read), so in practice none do; stopping the output
+    // (TCOOFF) around the two would close the gap but could restart a line the device has
+    // stopped with XOFF.
     DeviceStatus DiscardQueued(std::uint32_t* discarded) override
     {
         const DeviceStatus looked = OutputQueued(discarded);
