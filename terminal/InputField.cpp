@@ -1,6 +1,6 @@
 #include "terminal/InputField.h"
 
-#include "text/Latin1MimeData.h"
+#include "text/BytesMimeData.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -397,7 +397,8 @@ void CInputField::Copy() const
 {
     if (HasSelection())
         QGuiApplication::clipboard()->setMimeData(
-            new CLatin1MimeData(m_text.mid(SelectionStart(), SelectionEnd() - SelectionStart())));
+            new CBytesMimeData(m_text.mid(SelectionStart(), SelectionEnd() - SelectionStart()),
+                               CBytesMimeData::Reading::Latin1));
 }
 
 void CInputField::Cut()
@@ -415,7 +416,7 @@ void CInputField::Paste(QClipboard::Mode mode)
         return;
     const QString refused = tr("Nothing was pasted: ");
     QByteArray bytes;
-    if (const auto* ours = dynamic_cast<const CLatin1MimeData*>(data))
+    if (const auto* ours = dynamic_cast<const CBytesMimeData*>(data))
         bytes = ours->Bytes();
     else if (!data->hasText() || !Accept(data->text(), refused, &bytes))
         return;
@@ -1112,7 +1113,8 @@ void CInputField::OfferPrimarySelection() const
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard->supportsSelection() && HasSelection())
         clipboard->setMimeData(
-            new CLatin1MimeData(m_text.mid(SelectionStart(), SelectionEnd() - SelectionStart())),
+            new CBytesMimeData(m_text.mid(SelectionStart(), SelectionEnd() - SelectionStart()),
+                               CBytesMimeData::Reading::Latin1),
             QClipboard::Selection);
 }
 
