@@ -321,7 +321,7 @@ void CCommandListBox::keyPressEvent(QKeyEvent* event)
     {
         CCommandListModel::CHeldLine line = m_commands->HoldLine(currentIndex().row());
         QGuiApplication::clipboard()->setMimeData(new CBytesMimeData(
-            line.bytes, std::move(line.owner), CBytesMimeData::Reading::Latin1));
+            line.bytes, std::move(line.owner), CBytesMimeData::Reading::SystemText));
         event->accept();
         return;
     }
