@@ -495,6 +495,11 @@ void CTerminalDlg::OpenPort()
     }
     if (m_port.Open(n))
     {
+        // What the pane told of the last session (a short send, a refused press, output a
+        // close discarded) is over; a device gone or back is told anew by the link watch.
+        m_sender.ForgetLast();
+        m_refusedSend = m_refusedWaiting = 0;
+        m_discardedAtClose = 0;
         SetPortStatus(QString::asprintf("COM%d open success", n));
         ApplyLineSettings();
         m_port.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);

@@ -15,7 +15,8 @@
 // (ShowPortPane) from the state, so no event hides another: why an open failed, the device gone
 // (first, while it is) or back, a send in progress and how far it has got, how the last send
 // ended when it fell short (a complete send clears that), a press refused because too much is
-// waiting, and output a close had to discard.
+// waiting, and output a close had to discard. A successful open starts afresh: the notes of the
+// port's last session (short sends, refused presses, discarded output) go.
 //
 // Threads: every handler runs on the user-interface thread. The receive worker (one at most)
 // reads the port and calls OnReceive, which appends to the receive log under the log's lock and
