@@ -26,7 +26,8 @@
 
 namespace
 {
-// Between the frame's contents and the text, as single-line fields have always had.
+// Between the frame's contents and the text, so that the caret and the first and last
+// characters never touch the frame.
 constexpr int kHorizontalMargin = 2;
 constexpr int kVerticalMargin = 1;
 

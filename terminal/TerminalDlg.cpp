@@ -811,9 +811,9 @@ void CTerminalDlg::StopWorker()
         m_worker.join();
 }
 
-// An unplugged device leaves the port open, as failed reads always did, so the pane's text
-// stays; its tooltip tells the user that the device is gone and, later, that it is back. The
-// same look keeps a send's progress in the tooltip up to date.
+// An unplugged device leaves the port open (the port object waits for it to come back), so the
+// pane's text stays; its tooltip tells the user that the device is gone and, later, that it is
+// back. The same look keeps a send's progress in the tooltip up to date.
 void CTerminalDlg::WatchLink()
 {
     const LinkState state = m_port.GetLinkState();
