@@ -1025,7 +1025,8 @@ void CTerminalDlg::RefreshPortToolTips()
 }
 
 // The pause of a port change. Painting and timers go on, but clicks and keys wait until it
-// is over, so no other handler runs between the close and the reopen.
+// is over; presses that come otherwise find the port handlers shut (CPortWork), so nothing
+// runs between the close and the reopen.
 void CTerminalDlg::PauseWithoutUserInput(int milliseconds)
 {
     QEventLoop loop;
@@ -1035,7 +1036,7 @@ void CTerminalDlg::PauseWithoutUserInput(int milliseconds)
 
 // Work that may take longer than a frame, run on a thread of its own. The event loop goes on
 // painting and running timers meanwhile, but clicks and keys wait until the work is done, so no
-// other handler starts in the middle of the one that asked for it.
+// click or key starts another handler in the middle of the one that asked for it.
 void CTerminalDlg::RunBesideWithoutUserInput(const std::function<void()>& work)
 {
     QEventLoop loop;
