@@ -18,6 +18,7 @@
 //   bench/terminal/run-under-xvfb build/bench/terminal/vorlanti_primary_selection_bench
 #include "EventLoop.h"
 #include "ProcessMeter.h"
+#include "StallMeter.h"
 #include "terminal/ReceiveLog.h"
 #include "terminal/ReceiveView.h"
 
@@ -60,37 +61,6 @@ int FetchPrimary(int argc, char** argv)
                 double(NowNs() - start) / 1e6, text.startsWith(QLatin1String("000102")) ? 1 : 0);
     return 0;
 }
-
-// The longest the user-interface thread goes without running a 1 ms timer while it lives.
-class CStallMeter
-{
-  public:
-    CStallMeter()
-    {
-        m_tick.setTimerType(Qt::PreciseTimer);
-        m_tick.setInterval(1);
-        QObject::connect(&m_tick, &QTimer::timeout, [this] { Tick(); });
-        m_last = NowNs();
-        m_tick.start();
-    }
-    double LongestMs()
-    {
-        Tick();
-        return double(m_longest) / 1e6;
-    }
-
-  private:
-    void Tick()
-    {
-        const std::int64_t now = NowNs();
-        m_longest = std::max(m_longest, now - m_last);
-        m_last = now;
-    }
-
-    QTimer m_tick;
-    std::int64_t m_last = 0;
-    std::int64_t m_longest = 0;
-};
 
 // Stands for the receive worker: 256 bytes every millisecond; keeps the longest append.
 class CReceiver
