@@ -4,6 +4,7 @@
 
 #include <QStringDecoder>
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace
@@ -13,9 +14,22 @@ namespace
 // own. It keeps the 32-bit line offsets in range and the copies of a growing block short.
 constexpr std::size_t kSinglesBlockBytes = CCommandFile::kMaxFileSize;
 
-char16_t FoldedAscii(unsigned char c)
+// What the search compares a byte of a row as: an ASCII character case folded, or, for a byte
+// above 0x7F, U+FFFF, which ends the byte-by-byte comparison and leaves the row to
+// ShownTextStartsWith (a typed text that holds U+FFFF is compared that way throughout).
+constexpr char16_t kNotAscii = 0xFFFF;
+const std::array<char16_t, 256>& FoldedBytes()
 {
-    return c >= 'A' && c <= 'Z' ? char16_t(c - 'A' + 'a') : char16_t(c);
+    static const std::array<char16_t, 256> folded = []
+    {
+        std::array<char16_t, 256> table{};
+        for (std::size_t byte = 0; byte < table.size(); ++byte)
+            table[byte] = byte >= 0x80                 ? kNotAscii
+                          : byte >= 'A' && byte <= 'Z' ? char16_t(byte - 'A' + 'a')
+                                                       : char16_t(byte);
+        return table;
+    }();
+    return folded;
 }
 
 // Whether the shown text of `line` starts with `folded`, for a line that is not plain ASCII
@@ -119,9 +133,11 @@ QVariant CCommandListModel::data(const QModelIndex& index, int role) const
 
 int CCommandListModel::FirstStartingWith(const QString& prefix, int firstRow, int endRow) const
 {
+    const std::array<char16_t, 256>& fold = FoldedBytes();
     const QString folded = prefix.toCaseFolded();
     const auto length = static_cast<std::uint32_t>(folded.size());
     const QChar* wanted = folded.constData();
+    const bool wantsNotAscii = folded.contains(QChar(kNotAscii));
     endRow = std::min(endRow, m_count);
     int row = std::max(firstRow, 0);
     // Walks the line ends directly: this runs over every row given when nothing matches.
@@ -141,13 +157,18 @@ int CCommandListModel::FirstStartingWith(const QString& prefix, int firstRow, in
             if (end - begin >= length)
             {
                 std::uint32_t i = 0;
-                unsigned char c = 0;
-                while (i < length && (c = static_cast<unsigned char>(text[begin + i])) < 0x80 &&
-                       FoldedAscii(c) == wanted[i].unicode())
-                    ++i;
-                if (i == length ||
-                    (c >= 0x80 &&
-                     ShownTextStartsWith(std::string_view(text + begin, end - begin), folded)))
+                if (!wantsNotAscii)
+                    while (i < length &&
+                           fold[static_cast<unsigned char>(text[begin + i])] == wanted[i].unicode())
+                        ++i;
+                // Where the typed text lies, plain ASCII decides at once; a byte above 0x7F
+                // leaves it to the row's text.
+                const bool decided =
+                    !wantsNotAscii &&
+                    (i == length || fold[static_cast<unsigned char>(text[begin + i])] != kNotAscii);
+                if (decided
+                        ? i == length
+                        : ShownTextStartsWith(std::string_view(text + begin, end - begin), folded))
                     return row;
             }
             begin = end;
