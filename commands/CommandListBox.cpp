@@ -1,6 +1,6 @@
 #include "commands/CommandListBox.h"
 
-#include "text/Latin1MimeData.h"
+#include "text/BytesMimeData.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -320,8 +320,8 @@ void CCommandListBox::keyPressEvent(QKeyEvent* event)
     if (event == QKeySequence::Copy && currentIndex().isValid())
     {
         CCommandListModel::CHeldLine line = m_commands->HoldLine(currentIndex().row());
-        QGuiApplication::clipboard()->setMimeData(
-            new CLatin1MimeData(line.bytes, std::move(line.owner)));
+        QGuiApplication::clipboard()->setMimeData(new CBytesMimeData(
+            line.bytes, std::move(line.owner), CBytesMimeData::Reading::SystemText));
         event->accept();
         return;
     }

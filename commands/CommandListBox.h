@@ -4,13 +4,15 @@
 // list is never sorted.
 //
 // Looks: single selection, 18-pixel rows whatever the font or style, the parent's font, no
-// editing, rows drawn by the style's item delegate. A row shows its command with one character
-// per byte (Latin-1), elided when it is wider than the list; m_commands keeps the bytes
+// editing, rows drawn by the style's item delegate. A row shows its command as system text (in
+// the system's encoding, or one character a byte where its bytes are not valid in it), elided
+// when it is wider than the list, and a screen reader reads the same; m_commands keeps the bytes
 // themselves, so what is picked is exactly what was added. Copy (Ctrl+C) puts the current row's
-// whole command on the clipboard, one character per byte, without copying it: the clipboard
-// holds a share of the stored bytes and makes characters of them only when a program asks.
+// whole command on the clipboard without copying it: the clipboard holds a share of the stored
+// bytes and makes characters of them only when a program asks, as the row shows them. A paste
+// into the Input field takes the bytes themselves.
 //
-// Typing goes to the next row, after the current one and round again, whose command starts
+// Typing goes to the next row, after the current one and round again, whose shown text starts
 // with what was typed (case folded), as in any item view: keys typed within the keyboard
 // interval add to one search text, and a key typed over and over steps through the rows that
 // start with it. However many rows there are, one key's search never holds the window for more

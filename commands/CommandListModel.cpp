@@ -1,5 +1,8 @@
 #include "commands/CommandListModel.h"
 
+#include "text/SystemText.h"
+
+#include <QStringDecoder>
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -11,17 +14,43 @@ namespace
 // own. It keeps the 32-bit line offsets in range and the copies of a growing block short.
 constexpr std::size_t kSinglesBlockBytes = CCommandFile::kMaxFileSize;
 
-// The simple case folding of each Latin-1 character, as QString::startsWith folds them.
+// What the search compares a byte of a row as: an ASCII character case folded, or, for a byte
+// above 0x7F, U+FFFF, which ends the byte-by-byte comparison and leaves the row to
+// ShownTextStartsWith (a typed text that holds U+FFFF is compared that way throughout).
+constexpr char16_t kNotAscii = 0xFFFF;
 const std::array<char16_t, 256>& FoldedBytes()
 {
     static const std::array<char16_t, 256> folded = []
     {
         std::array<char16_t, 256> table{};
-        for (int byte = 0; byte < 256; ++byte)
-            table[static_cast<std::size_t>(byte)] = QChar(byte).toCaseFolded().unicode();
+        for (std::size_t byte = 0; byte < table.size(); ++byte)
+            table[byte] = byte >= 0x80                 ? kNotAscii
+                          : byte >= 'A' && byte <= 'Z' ? char16_t(byte - 'A' + 'a')
+                                                       : char16_t(byte);
         return table;
     }();
     return folded;
+}
+
+// Whether the shown text of `line` starts with `folded`, for a line that is not plain ASCII
+// where the prefix would lie. Its first bytes are read both ways a row may read (the prefix's
+// worth, so that most rows are turned down for a few bytes); only a match asks which way the
+// row reads, from the bytes its shown text takes.
+bool ShownTextStartsWith(std::string_view line, const QString& folded)
+{
+    const std::string_view first =
+        line.substr(0, (static_cast<std::size_t>(folded.size()) + 1) * 4);
+    QStringDecoder decoder(QStringConverter::System);
+    const QString system =
+        decoder(QByteArrayView(first.data(), static_cast<qsizetype>(first.size())));
+    const bool asSystemText = !decoder.hasError() && system.toCaseFolded().startsWith(folded);
+    const bool asLatin1 =
+        QString::fromLatin1(
+            first.data(), std::min<qsizetype>(static_cast<qsizetype>(first.size()), folded.size()))
+            .toCaseFolded() == folded;
+    if (!asSystemText && !asLatin1)
+        return false;
+    return StartIsSystemText(line, CCommandListModel::kShownCharacters) ? asSystemText : asLatin1;
 }
 
 } // namespace
@@ -95,20 +124,20 @@ QVariant CCommandListModel::data(const QModelIndex& index, int role) const
     if (role != Qt::DisplayRole || !index.isValid() || index.model() != this ||
         index.row() >= m_count)
         return QVariant();
-    const std::string_view line = Line(index.row());
-    if (line.size() <= static_cast<std::size_t>(kShownCharacters))
-        return QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()));
-    return QString::fromLatin1(line.data(), kShownCharacters) + QChar(0x2026);
+    bool cut = false;
+    QString text = SystemTextStart(Line(index.row()), kShownCharacters, &cut);
+    if (cut)
+        text += QChar(0x2026);
+    return text;
 }
 
 int CCommandListModel::FirstStartingWith(const QString& prefix, int firstRow, int endRow) const
 {
     const std::array<char16_t, 256>& fold = FoldedBytes();
-    QString folded = prefix;
-    for (QChar& c : folded)
-        c = c.toCaseFolded();
+    const QString folded = prefix.toCaseFolded();
     const auto length = static_cast<std::uint32_t>(folded.size());
     const QChar* wanted = folded.constData();
+    const bool wantsNotAscii = folded.contains(QChar(kNotAscii));
     endRow = std::min(endRow, m_count);
     int row = std::max(firstRow, 0);
     // Walks the line ends directly: this runs over every row given when nothing matches.
@@ -124,13 +153,22 @@ int CCommandListModel::FirstStartingWith(const QString& prefix, int firstRow, in
         for (; row < blockEnd; ++row)
         {
             const std::uint32_t end = ends[row - first];
+            // A line's shown text has at most as many characters as it has bytes.
             if (end - begin >= length)
             {
                 std::uint32_t i = 0;
-                while (i < length &&
-                       fold[static_cast<unsigned char>(text[begin + i])] == wanted[i].unicode())
-                    ++i;
-                if (i == length)
+                if (!wantsNotAscii)
+                    while (i < length &&
+                           fold[static_cast<unsigned char>(text[begin + i])] == wanted[i].unicode())
+                        ++i;
+                // Where the typed text lies, plain ASCII decides at once; a byte above 0x7F
+                // leaves it to the row's text.
+                const bool decided =
+                    !wantsNotAscii &&
+                    (i == length || fold[static_cast<unsigned char>(text[begin + i])] != kNotAscii);
+                if (decided
+                        ? i == length
+                        : ShownTextStartsWith(std::string_view(text + begin, end - begin), folded))
                     return row;
             }
             begin = end;

@@ -3,17 +3,19 @@
 // becomes one block by a move, without a copy), so a row costs its bytes and four more, and
 // nothing is built for a row until a view asks for it.
 //
-// A row shows its line with one character per byte (Latin-1), the first kShownCharacters of it;
-// a longer line is shown cut there with an ellipsis (the list is far narrower than that), so a
-// view never lays out more than that for one row, on screen or for a screen reader. Line() gives
+// A row shows its line as system text (text/SystemText.h: in the system's encoding, or one
+// character a byte where the line's bytes are not valid in it), the first kShownCharacters of
+// it; a longer line is shown cut there, between two characters, with an ellipsis (the list is
+// far narrower than that), so a view never reads or lays out more than that for one row, on
+// screen or for a screen reader. Line() gives
 // the whole stored line; HoldLine() gives it with a share of the block that holds it, for a pick
 // or a copy that must not copy the bytes. Rows are only ever appended, never sorted, changed or
 // removed; there are at most kMaxCommands, and an append that would pass that adds nothing and
 // returns false.
 //
-// FirstStartingWith is the list's keyboard search: it compares the stored bytes directly, as
-// Latin-1 characters folded as QString folds them, instead of building a text per row, and
-// looks at just the rows it is given, so that a search can go in slices.
+// FirstStartingWith is the list's keyboard search: it matches the text the rows show, case
+// folded as QString folds it, comparing plain ASCII bytes directly instead of building a text
+// per row, and looks at just the rows it is given, so that a search can go in slices.
 //
 // User-interface thread only, like any item model; a held block may be released on any thread.
 #pragma once
@@ -55,8 +57,8 @@ class CCommandListModel : public QAbstractListModel
     // Appends every line of `lines` in one step; `lines` is left empty when they were taken.
     bool Append(CCommandLines&& lines);
 
-    // The first row in [firstRow, endRow) whose line starts with `prefix`, case folded, or -1.
-    // Costs at most the rows given times the prefix's length.
+    // The first row in [firstRow, endRow) whose shown text starts with `prefix`, case folded,
+    // or -1. Costs in proportion to the rows given times the prefix's length.
     int FirstStartingWith(const QString& prefix, int firstRow, int endRow) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -236,6 +236,9 @@ int CSerialPort::Close()
         m_device->Wake();
         m_changed.notify_all();
         m_changed.wait(lock, [&] { return m_inFlight == 0; });
+        // A Close on another thread that waited beside this one may have taken the device.
+        if (!m_device)
+            return 1;
         device = std::move(m_device);
         m_closing = false;
     }

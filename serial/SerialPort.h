@@ -5,7 +5,8 @@
 // to the user; the reason of the last failed Open is kept in words for the window to offer.
 //
 // Threads: Open, Close, GetState, SetState, SetTimeouts and the lock operations run on one
-// thread at a time, normally the user-interface thread. Read (the receive worker) and Write (the
+// thread at a time, normally the user-interface thread; a second Close that meets one under way
+// on another thread returns 1 once the first has taken the device. Read (the receive worker) and Write (the
 // sender) may run on other threads at the same time as each other and as Close: Close wakes a
 // Read or Write in progress, which then returns 0, and no transfer ever touches a closed or
 // reused descriptor. Close lets output the line has not sent yet leave for at most

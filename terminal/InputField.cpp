@@ -1,6 +1,6 @@
 #include "terminal/InputField.h"
 
-#include "text/Latin1MimeData.h"
+#include "text/BytesMimeData.h"
 
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -26,7 +26,8 @@
 
 namespace
 {
-// Between the frame's contents and the text, as single-line fields have always had.
+// Between the frame's contents and the text, so that the caret and the first and last
+// characters never touch the frame.
 constexpr int kHorizontalMargin = 2;
 constexpr int kVerticalMargin = 1;
 
@@ -41,7 +42,11 @@ QChar Shown(unsigned char c)
     return QChar(char16_t(c));
 }
 
-// Word moves and double-clicks step over runs of one class.
+// Word moves and double-clicks step over runs of one class, looking at most this far from where
+// they start: a long hex command is one word, and the caret stops at this distance at once
+// rather than after a walk over the whole text.
+constexpr qsizetype kWordReach = 64 * 1024;
+
 enum class CharClass
 {
     Space,
@@ -397,7 +402,8 @@ void CInputField::Copy() const
 {
     if (HasSelection())
         QGuiApplication::clipboard()->setMimeData(
-            new CLatin1MimeData(m_text.mid(SelectionStart(), SelectionEnd() - SelectionStart())));
+            new CBytesMimeData(m_text.mid(SelectionStart(), SelectionEnd() - SelectionStart()),
+                               CBytesMimeData::Reading::Latin1));
 }
 
 void CInputField::Cut()
@@ -415,7 +421,7 @@ void CInputField::Paste(QClipboard::Mode mode)
         return;
     const QString refused = tr("Nothing was pasted: ");
     QByteArray bytes;
-    if (const auto* ours = dynamic_cast<const CLatin1MimeData*>(data))
+    if (const auto* ours = dynamic_cast<const CBytesMimeData*>(data))
         bytes = ours->Bytes();
     else if (!data->hasText() || !Accept(data->text(), refused, &bytes))
         return;
@@ -778,10 +784,12 @@ void CInputField::mouseDoubleClickEvent(QMouseEvent* event)
     // The run of one kind of character under the pointer.
     const qsizetype offset = std::min(OffsetAt(event->position().x()), Length() - 1);
     const CharClass kind = ClassOf(m_text[offset]);
+    const qsizetype first = std::max<qsizetype>(0, offset - kWordReach);
+    const qsizetype last = std::min(Length(), offset + 1 + kWordReach);
     qsizetype start = offset, end = offset + 1;
-    while (start > 0 && ClassOf(m_text[start - 1]) == kind)
+    while (start > first && ClassOf(m_text[start - 1]) == kind)
         --start;
-    while (end < Length() && ClassOf(m_text[end]) == kind)
+    while (end < last && ClassOf(m_text[end]) == kind)
         ++end;
     SetCursorAndAnchor(end, start);
     m_selecting = false;
@@ -1085,11 +1093,12 @@ qsizetype CInputField::NextWord(qsizetype offset) const
 {
     if (offset >= Length())
         return Length();
+    const qsizetype last = std::min(Length(), offset + kWordReach);
     const CharClass kind = ClassOf(m_text[offset]);
     if (kind != CharClass::Space)
-        while (offset < Length() && ClassOf(m_text[offset]) == kind)
+        while (offset < last && ClassOf(m_text[offset]) == kind)
             ++offset;
-    while (offset < Length() && ClassOf(m_text[offset]) == CharClass::Space)
+    while (offset < last && ClassOf(m_text[offset]) == CharClass::Space)
         ++offset;
     return offset;
 }
@@ -1097,12 +1106,13 @@ qsizetype CInputField::NextWord(qsizetype offset) const
 qsizetype CInputField::PreviousWord(qsizetype offset) const
 {
     offset = std::min(offset, Length());
-    while (offset > 0 && ClassOf(m_text[offset - 1]) == CharClass::Space)
+    const qsizetype first = std::max<qsizetype>(0, offset - kWordReach);
+    while (offset > first && ClassOf(m_text[offset - 1]) == CharClass::Space)
         --offset;
-    if (offset == 0)
-        return 0;
+    if (offset == first)
+        return first;
     const CharClass kind = ClassOf(m_text[offset - 1]);
-    while (offset > 0 && ClassOf(m_text[offset - 1]) == kind)
+    while (offset > first && ClassOf(m_text[offset - 1]) == kind)
         --offset;
     return offset;
 }
@@ -1112,7 +1122,8 @@ void CInputField::OfferPrimarySelection() const
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard->supportsSelection() && HasSelection())
         clipboard->setMimeData(
-            new CLatin1MimeData(m_text.mid(SelectionStart(), SelectionEnd() - SelectionStart())),
+            new CBytesMimeData(m_text.mid(SelectionStart(), SelectionEnd() - SelectionStart()),
+                               CBytesMimeData::Reading::Latin1),
             QClipboard::Selection);
 }
 

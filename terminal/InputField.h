@@ -8,7 +8,9 @@
 //
 // Only the visible run of characters is ever measured or drawn: every character has a fixed
 // advance in the widget's font (kerning off), so the caret, scrolling and painting cost time in
-// proportion to the field's width, whatever the text's length. Copy and the primary selection
+// proportion to the field's width, whatever the text's length. Word moves, erasing a word and
+// selecting one by double-click look for its end at most 64 Ki characters away and stop there:
+// a long hex command is one word. Copy and the primary selection
 // hand over a shared reference to the text and turn it into characters only when another
 // program asks; pasting back what the field itself or the command list copied takes the bytes
 // as they are, and any other text is checked and converted in one pass. Assistive

@@ -22,15 +22,23 @@
 //
 // Copy puts the selection on the clipboard as one string; above kCopyLimit characters it
 // refuses with a message box, and a large copy is made beside the user-interface thread, in
-// slices under the log's lock, and handed over when done. The primary selection is offered
-// as data that is read from the log only when another program asks for it.
+// slices under the log's lock, and handed over when done. The primary selection offers the
+// selection at the moment another program asks: one of up to kCopySlice characters (a few
+// milliseconds' work) is read from the log then; a longer one is read beside in the same way
+// as soon as it is made, and handed over whole when asked for (a program that asks before the
+// read is done gets nothing), so another program's paste never holds the window or the
+// receive worker.
 //
-// User-interface thread only. The log must outlive the view or be detached with SetLog(nullptr),
-// which also ends a copy in progress.
+// User-interface thread only; each copy and each read for the primary selection runs on a
+// thread of its own, joined before the next starts and at the view's end. The log must outlive
+// the view or be detached with SetLog(nullptr), which also ends a copy in progress.
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QByteArray>
 #include <QImage>
+#include <QMimeData>
+#include <QPointer>
 #include <atomic>
 #include <cstdint>
 #include <thread>
@@ -69,6 +77,8 @@ class CReceiveView : public QAbstractScrollArea
     int SelectionEnd() const;
     QString SelectedText() const;
     void CopySelection();
+    // What the primary selection hands over (see above); its bytes are hex digits.
+    QByteArray PrimaryText();
 
     // Viewport coordinates.
     int OffsetAt(QPoint point) const;
@@ -109,9 +119,29 @@ class CReceiveView : public QAbstractScrollArea
     void ComposeRow(int row, const char* text, int count, std::int64_t firstOffset);
     void SelectionChanged();
 
+    // A read of the log beside the user-interface thread: its thread, its number (a result
+    // that arrives after a newer read started is dropped), and the flag that ends it.
+    struct CCopier
+    {
+        std::thread thread;
+        std::uint64_t id = 0;
+        std::atomic<bool> stop{false};
+    };
+    // Absolute offsets, and the log generation they belong to.
+    struct CRange
+    {
+        std::int64_t from = 0;
+        std::int64_t to = 0;
+        std::uint64_t clears = 0;
+        bool operator==(const CRange&) const = default;
+    };
+    static void Stop(CCopier& copier);
     void StartCopy(int start, int end);
-    void StopCopy();
     void CopyFinished(std::uint64_t id, const QString& text, bool whole);
+    CRange SelectedRange() const;
+    void OfferPrimary();
+    void UpdatePrimary();
+    void PrimaryRead(std::uint64_t id, const QByteArray& text);
 
     const CReceiveLog* m_log = nullptr;
 
@@ -143,7 +173,10 @@ class CReceiveView : public QAbstractScrollArea
     std::int64_t m_cursor = 0;
     bool m_selecting = false;
 
-    std::thread m_copier;
-    std::uint64_t m_copyId = 0;
-    std::atomic<bool> m_stopCopy{false};
+    CCopier m_copy;                     // Ctrl+C
+    CCopier m_primary;                  // the primary selection
+    QPointer<QMimeData> m_primaryOffer; // while the clipboard holds the view's offer
+    CRange m_primaryRange;              // the selection read, or being read, beside
+    QByteArray m_primaryText;           // its text, once read
+    bool m_primaryReady = false;
 };

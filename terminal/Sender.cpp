@@ -55,6 +55,13 @@ SendState CSender::State() const
     return state;
 }
 
+void CSender::ForgetLast()
+{
+    std::lock_guard lock(m_mx);
+    if (!m_state.busy)
+        m_state.last.reset();
+}
+
 void CSender::Run()
 {
     std::unique_lock lock(m_mx);

@@ -79,6 +79,9 @@ class CSender
     void RequestStop();
     void Join();
     SendState State() const;
+    // Forgets how the last send ended (State().last), for a port opened anew. Does nothing
+    // while a send is in progress.
+    void ForgetLast();
 
   private:
     struct Job

@@ -437,17 +437,71 @@ void CTerminalDlg::BindEvents()
             Qt::DirectConnection);
 }
 
+// While a close or a port change runs, the event loops it waits in take no clicks or keys, but
+// assistive technologies press buttons and change choices through posted events and timers,
+// which still come: the handlers below then do nothing, so one close or open runs at a time.
+class CTerminalDlg::CPortWork
+{
+  public:
+    explicit CPortWork(CTerminalDlg& dlg) : m_dlg(dlg)
+    {
+        if (m_dlg.m_portWork++ == 0)
+            m_dlg.ShowPortButtons();
+    }
+    ~CPortWork()
+    {
+        if (--m_dlg.m_portWork == 0)
+            m_dlg.ShowPortButtons();
+    }
+    CPortWork(const CPortWork&) = delete;
+    CPortWork& operator=(const CPortWork&) = delete;
+
+  private:
+    CTerminalDlg& m_dlg;
+};
+
 void CTerminalDlg::OnOpenPort()
+{
+    if (m_portWork == 0)
+        OpenPort();
+}
+
+void CTerminalDlg::OnClosePort()
+{
+    if (m_portWork == 0 && m_bPortOpen != 0)
+        ClosePort();
+}
+
+void CTerminalDlg::OnSelChangePort()
+{
+    if (m_portWork > 0 || m_bPortOpen == 0)
+        return;
+    const CPortWork work(*this);
+    ClosePort();
+    PauseWithoutUserInput(kPortChangePauseMs);
+    OpenPort();
+}
+
+void CTerminalDlg::OpenPort()
 {
     const int n = As<QComboBox>(GetDlgItem(IDC_PORT))->currentIndex() + 1;
     // A worker or sender left from a failed close still uses the old device: they end before
     // the device is replaced, so that at most one of each ever runs.
     StopWorker();
     if (m_port.IsOpen())
+    {
+        const CPortWork work(*this);
         ClosePortAndSender();
+    }
     if (m_port.Open(n))
     {
-        EnableInsteadOf(IDC_CLOSE_PORT, IDC_OPEN_PORT);
+        // What the pane told of the last session (a short send, a refused press, output a
+        // close discarded or may have lost) is over; a device gone or back is told anew by the
+        // link watch, refused settings by the settings applied below.
+        m_sender.ForgetLast();
+        m_refusedSend = m_refusedWaiting = 0;
+        m_discardedAtClose = 0;
+        m_heldAtClose = 0;
         SetPortStatus(QString::asprintf("COM%d open success", n));
         ApplyLineSettings();
         m_port.SetTimeouts(kReadTimeoutMs, kWriteTimeoutMs);
@@ -459,15 +513,14 @@ void CTerminalDlg::OnOpenPort()
                       QString::fromStdString(m_port.GetLastOpenError()));
         m_bPortOpen = 0;
     }
+    ShowPortButtons();
 }
 
-void CTerminalDlg::OnClosePort()
+void CTerminalDlg::ClosePort()
 {
-    if (m_bPortOpen == 0)
-        return;
+    const CPortWork work(*this);
     if (ClosePortAndSender())
     {
-        EnableInsteadOf(IDC_OPEN_PORT, IDC_CLOSE_PORT);
         m_shownLinkState = LinkState::Closed;
         m_deviceBack = false;
         m_settingsNote.clear();
@@ -479,15 +532,6 @@ void CTerminalDlg::OnClosePort()
     {
         SetPortStatus(QStringLiteral("COM close fail"));
     }
-}
-
-void CTerminalDlg::OnSelChangePort()
-{
-    if (m_bPortOpen == 0)
-        return;
-    OnClosePort();
-    PauseWithoutUserInput(kPortChangePauseMs);
-    OnOpenPort();
 }
 
 void CTerminalDlg::OnSelChangeBaudRate()
@@ -560,6 +604,8 @@ void CTerminalDlg::OnClearWindow()
 
 void CTerminalDlg::OnSendChars()
 {
+    if (m_portWork > 0)
+        return;
     if (m_bPortOpen == 0)
     {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
@@ -793,9 +839,9 @@ void CTerminalDlg::StopWorker()
         m_worker.join();
 }
 
-// An unplugged device leaves the port open, as failed reads always did, so the pane's text
-// stays; its tooltip tells the user that the device is gone and, later, that it is back. The
-// same look keeps a send's progress in the tooltip up to date.
+// An unplugged device leaves the port open (the port object waits for it to come back), so the
+// pane's text stays; its tooltip tells the user that the device is gone and, later, that it is
+// back. The same look keeps a send's progress in the tooltip up to date.
 void CTerminalDlg::WatchLink()
 {
     const LinkState state = m_port.GetLinkState();
@@ -889,16 +935,36 @@ void CTerminalDlg::OnFrame()
     m_ctrlReceive->Refresh();
 }
 
-// "Open port" and "Close port" take turns, each disabled by its own click. Left to Qt, the
-// focus would go on from the disabled button to the next control, "Clear window", where the
-// user's next Enter or Space would empty the receive log; the counterpart takes it instead.
-void CTerminalDlg::EnableInsteadOf(int enableId, int disableId)
+// "Open port" and "Close port" take turns, each disabled by its own click, and while a close or a
+// port change runs neither is enabled, nor is "Send chars". Left to Qt, the focus would go on
+// from a disabled button to the next control, "Clear window", where the user's next Enter or
+// Space would empty the receive log. The port button that is enabled takes it instead; while
+// none is, the focus waits on no control and then comes back to the button it left ("Send
+// chars", or the enabled port button), unless it has been put elsewhere meanwhile.
+void CTerminalDlg::ShowPortButtons()
 {
-    QWidget* enable = GetDlgItem(enableId);
-    QWidget* disable = GetDlgItem(disableId);
+    QWidget* const open = GetDlgItem(IDC_OPEN_PORT);
+    QWidget* const close = GetDlgItem(IDC_CLOSE_PORT);
+    QWidget* const send = GetDlgItem(IDC_SEND);
+    QWidget* const focus = focusWidget();
+    if (m_portWork > 0)
+    {
+        if (focus == open || focus == close || focus == send)
+        {
+            m_focusWaits = focus == send ? FocusWaits::ForSend : FocusWaits::ForPortButton;
+            focus->clearFocus();
+        }
+        for (QWidget* button : {open, close, send})
+            button->setEnabled(false);
+        return;
+    }
+    QWidget* const enable = m_bPortOpen != 0 ? close : open;
+    QWidget* const disable = enable == open ? close : open;
     enable->setEnabled(true);
-    if (focusWidget() == disable)
-        enable->setFocus(Qt::OtherFocusReason);
+    send->setEnabled(true);
+    if (focus == disable || (m_focusWaits != FocusWaits::No && focus == nullptr))
+        (m_focusWaits == FocusWaits::ForSend ? send : enable)->setFocus(Qt::OtherFocusReason);
+    m_focusWaits = FocusWaits::No;
     disable->setEnabled(false);
 }
 
@@ -993,7 +1059,8 @@ void CTerminalDlg::RefreshPortToolTips()
 }
 
 // The pause of a port change. Painting and timers go on, but clicks and keys wait until it
-// is over, so no other handler runs between the close and the reopen.
+// is over; presses that come otherwise find the port handlers shut (CPortWork), so nothing
+// runs between the close and the reopen.
 void CTerminalDlg::PauseWithoutUserInput(int milliseconds)
 {
     QEventLoop loop;
@@ -1003,7 +1070,7 @@ void CTerminalDlg::PauseWithoutUserInput(int milliseconds)
 
 // Work that may take longer than a frame, run on a thread of its own. The event loop goes on
 // painting and running timers meanwhile, but clicks and keys wait until the work is done, so no
-// other handler starts in the middle of the one that asked for it.
+// click or key starts another handler in the middle of the one that asked for it.
 void CTerminalDlg::RunBesideWithoutUserInput(const std::function<void()>& work)
 {
     QEventLoop loop;

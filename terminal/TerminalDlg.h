@@ -7,14 +7,17 @@
 // context menu and from Alt+A.
 //
 // Port states: Closed ("Open port" enabled, "Close port" disabled, no worker) and Open (the
-// other way round, one worker). The status pane IDC_STATUS_PORT tells which, IDC_STATUS_BAUD the
+// other way round, one worker). While a close or a port change runs, both port buttons and
+// "Send chars" are disabled, and their handlers and a port change do nothing, whoever asks: one
+// close or open runs at a time. The status pane IDC_STATUS_PORT tells which, IDC_STATUS_BAUD the
 // chosen baud rate; failures show only there, except "Send chars" on a closed port, which shows
 // the "Not open port" message box. The port pane's tooltip is composed in one place
 // (ShowPortPane) from the state, so no event hides another: why an open failed, the device gone
 // (first, while it is) or back, settings the device refused (what it runs instead, and why), a
-// send in progress and how far it has got, how the last send
-// ended when it fell short (a complete send clears that), a press refused because too much is
-// waiting, and output a close had to discard.
+// send in progress and how far it has got, how the last send ended when it fell short (a
+// complete send clears that), a press refused because too much is waiting, and output a close
+// had to discard or may have lost. A successful open starts afresh: the notes of the port's last
+// session (short sends, refused presses, discarded or lost output) go.
 //
 // Threads: every handler runs on the user-interface thread. The receive worker (one at most)
 // reads the port and calls OnReceive, which appends to the receive log under the log's lock and
@@ -155,7 +158,10 @@ class CTerminalDlg : public QDialog
     int ClosePortAndSender();
 
     void NoteRefusedSettings(const DCB& chosen);
-    void EnableInsteadOf(int enableId, int disableId);
+    class CPortWork;
+    void OpenPort();
+    void ClosePort();
+    void ShowPortButtons();
     void SetPortStatus(const QString& text, const QString& openError = QString());
     void ShowPortPane();
     void RefreshPortToolTips();
@@ -181,6 +187,16 @@ class CTerminalDlg : public QDialog
     QTimer m_frameClock; // holds a refresh requested early in a frame until the frame is due
     QTimer m_linkWatch;  // while open: notices the device going and coming back, shows progress
     LinkState m_shownLinkState = LinkState::Closed;
+
+    int m_portWork = 0; // a close or a port change is running (CPortWork)
+    // Where the focus goes back to once the port buttons are enabled again (ShowPortButtons).
+    enum class FocusWaits
+    {
+        No,
+        ForPortButton,
+        ForSend,
+    };
+    FocusWaits m_focusWaits = FocusWaits::No;
 
     // What the port pane tells (ShowPortPane).
     QString m_portText;

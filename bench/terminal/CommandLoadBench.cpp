@@ -15,6 +15,7 @@
 //   vorlanti_command_load_bench --benchmark_repetitions=5 --benchmark_filter='/64$'
 //   vorlanti_command_load_bench --benchmark_repetitions=5 --benchmark_filter='Copy|Search'
 #include "ProcessMeter.h"
+#include "StallMeter.h"
 #include "terminal/ControlIds.h"
 #include "terminal/TerminalDlg.h"
 
@@ -179,37 +180,6 @@ BENCHMARK(BM_OpenFileToPaintedList)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
-
-// The longest the user-interface thread goes without running a 1 ms timer while it lives.
-class CStallMeter
-{
-  public:
-    CStallMeter()
-    {
-        m_tick.setTimerType(Qt::PreciseTimer);
-        m_tick.setInterval(1);
-        QObject::connect(&m_tick, &QTimer::timeout, [this] { Tick(); });
-        m_last = NowNs();
-        m_tick.start();
-    }
-    double LongestMs()
-    {
-        Tick();
-        return double(m_longest) / 1e6;
-    }
-
-  private:
-    void Tick()
-    {
-        const std::int64_t now = NowNs();
-        m_longest = std::max(m_longest, now - m_last);
-        m_last = now;
-    }
-
-    QTimer m_tick;
-    std::int64_t m_last = 0;
-    std::int64_t m_longest = 0;
-};
 
 // A shown window whose command list holds the file at `path`, of `rows` rows.
 std::unique_ptr<CTerminalDlg> LoadedWindow(const QString& path, int rows)

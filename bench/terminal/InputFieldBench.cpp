@@ -1,8 +1,9 @@
 // The Input field with a long text, as the user waits for it: the time from an action to the
 // field painted again, for a keystroke in the middle of the text, a paste of the whole text
-// into an empty field, and a picked command line of that length. "after" is the real window's
-// CInputField; "before" is the QLineEdit the window had at afc5652 (no length limit, the
-// window's font and the Input's place), with that commit's pick handler. QLineEdit lays out its
+// into an empty field, a picked command line of that length, and a word move (Ctrl+Right) and a
+// double-click in a text that is one long word. "after" is the real window's CInputField;
+// "before" is the QLineEdit the window had at afc5652 (no length limit, the window's font and
+// the Input's place), with that commit's pick handler. QLineEdit lays out its
 // whole text on every change, so it is measured at sizes that keep the run within memory.
 // PickFromList is the whole pick on the real window: a double-click on a command list row of
 // that length (and a comment) to the Input painted with the command. It uses only the window's
@@ -89,6 +90,14 @@ class CField
         QCoreApplication::processEvents();
     }
 
+    void SetCursor(qsizetype cursor)
+    {
+        if (m_edit != nullptr)
+            m_edit->setCursorPosition(static_cast<int>(cursor));
+        else
+            m_input->SetCursorPosition(cursor);
+    }
+
     qsizetype Length() const
     {
         return m_edit != nullptr ? m_edit->text().size() : m_input->Length();
@@ -145,6 +154,35 @@ void Keystroke(benchmark::State& state, bool before, qsizetype chars)
         ++typed;
     }
     Finish(state, field, chars + typed);
+}
+
+// Ctrl+Right from the middle of a text that is one long word, the caret put back between moves.
+void WordMove(benchmark::State& state, bool before, qsizetype chars)
+{
+    CField field(before);
+    field.SetText(HexText(chars), chars / 2);
+    for (auto _ : state)
+    {
+        field.SetCursor(chars / 2);
+        Time(state, field.Widget(),
+             [&] { QTest::keyClick(field.Widget(), Qt::Key_Right, Qt::ControlModifier); });
+    }
+    Finish(state, field, chars);
+}
+
+// A double-click on that word, which selects it.
+void DoubleClickWord(benchmark::State& state, bool before, qsizetype chars)
+{
+    CField field(before);
+    field.SetText(HexText(chars), chars / 2);
+    const QPoint middle = field.Widget()->rect().center();
+    for (auto _ : state)
+    {
+        field.SetCursor(chars / 2);
+        Time(state, field.Widget(),
+             [&] { QTest::mouseDClick(field.Widget(), Qt::LeftButton, Qt::NoModifier, middle); });
+    }
+    Finish(state, field, chars);
 }
 
 void Paste(benchmark::State& state, bool before, qsizetype chars)
@@ -208,7 +246,8 @@ int main(int argc, char** argv)
 
     constexpr qsizetype kMi = 1024 * 1024;
     for (const auto& [action, run] :
-         {std::pair{"Keystroke", &Keystroke}, std::pair{"Paste", &Paste}, std::pair{"Pick", &Pick}})
+         {std::pair{"Keystroke", &Keystroke}, std::pair{"Paste", &Paste}, std::pair{"Pick", &Pick},
+          std::pair{"WordMove", &WordMove}, std::pair{"DoubleClickWord", &DoubleClickWord}})
     {
         Register(action, run, true, kMi / 4, "256Ki");
         Register(action, run, true, kMi, "1Mi");

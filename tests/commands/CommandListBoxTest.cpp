@@ -1,8 +1,14 @@
 #include "commands/CommandListBox.h"
 
+#include "text/BytesMimeData.h"
+
+#include <QAccessible>
 #include <QByteArrayList>
 #include <QClipboard>
+#include <QFile>
 #include <QGuiApplication>
+#include <QMimeData>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -113,20 +119,77 @@ TEST_F(CommandListBoxTest, OnlyTheLeftButtonPicks)
     EXPECT_TRUE(DoubleClick(CentreOf(0), Qt::RightButton).isEmpty());
 }
 
-TEST_F(CommandListBoxTest, TextIsSentExactlyAsAdded)
+// A command file in the system's encoding (UTF-8 here) shows the text it holds, on screen, to a
+// screen reader and, through Ctrl+C, to other programs; a line that is not valid in it shows one
+// character a byte. Whatever a row shows, a pick and a paste into the Input take its bytes.
+TEST_F(CommandListBoxTest, RowsShowTheFilesTextAndHandOverItsBytes)
 {
-    const QByteArray withComment = "  0A0B  // reset the board\t";
-    const QByteArray backslash = "01 02\\ ping";
-    const QByteArray notUtf8 = "\xC4\xE3\xBA\xC3 7E"; // shown decoded, kept as bytes
-    const QByteArray huge(64 << 20, 'A');             // shown cut, picked and copied whole
-    Show({withComment, backslash, notUtf8, huge});
-    EXPECT_EQ(DoubleClick(CentreOf(0)), QByteArrayList{withComment});
-    EXPECT_EQ(DoubleClick(CentreOf(1)), QByteArrayList{backslash});
-    EXPECT_EQ(DoubleClick(CentreOf(2)), QByteArrayList{notUtf8});
-    EXPECT_EQ(DoubleClick(CentreOf(3)), QByteArrayList{huge});
-    EXPECT_EQ(RowText(0), QString::fromLocal8Bit(withComment));
-    EXPECT_EQ(RowText(2), QString::fromLatin1(notUtf8));
-    EXPECT_EQ(RowText(3).size(), CCommandListModel::kShownCharacters + 1);
+    const QString longWord = QString(255, u'A');
+    // What Ctrl+C gives other programs is the whole of what the row shows.
+    const struct
+    {
+        const char* name;
+        QByteArray bytes;
+        QString shown;
+        QString copied;
+    } rows[] = {
+        {"Chinese", "0102 // \xE5\xA4\x8D\xE4\xBD\x8D reset",
+         QStringLiteral("0102 // \u590D\u4F4D reset"),
+         QStringLiteral("0102 // \u590D\u4F4D reset")},
+        {"degree sign",
+         "AA55 \\ Temperatur 25 \xC2\xB0"
+         "C",
+         QStringLiteral("AA55 \\ Temperatur 25 \u00B0C"),
+         QStringLiteral("AA55 \\ Temperatur 25 \u00B0C")},
+        {"sharp s",
+         "FF // Gr\xC3\xB6\xC3\x9F"
+         "e",
+         QStringLiteral("FF // Gr\u00F6\u00DFe"), QStringLiteral("FF // Gr\u00F6\u00DFe")},
+        {"not UTF-8", "\xC4\xE3\xBA\xC3 7E", QStringLiteral("\u00C4\u00E3\u00BA\u00C3 7E"),
+         QStringLiteral("\u00C4\u00E3\u00BA\u00C3 7E")},
+        {"spaces and a tab", "  0A0B  // reset the board\t",
+         QStringLiteral("  0A0B  // reset the board\t"),
+         QStringLiteral("  0A0B  // reset the board\t")},
+        // Cut before a letter with its accent, not between them.
+        {"cut", longWord.toUtf8() + "e\xCC\x81", longWord + QChar(0x2026),
+         longWord + QStringLiteral("e\u0301")},
+    };
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("commands.txt"));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        for (const auto& row : rows)
+            file.write(row.bytes + "\r\n");
+    }
+    CCommandFile commandFile;
+    ASSERT_EQ(commandFile.Load(QFile::encodeName(path).constData()), 1);
+    ASSERT_TRUE(m_list.AddCommands(commandFile.TakeLines()));
+    const QByteArray huge(64 << 20, 'A'); // shown cut, picked and copied whole
+    Show({huge});
+
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(&m_list);
+    ASSERT_NE(list, nullptr);
+    for (int row = 0; row < static_cast<int>(std::size(rows)); ++row)
+    {
+        SCOPED_TRACE(rows[row].name);
+        EXPECT_EQ(RowText(row), rows[row].shown);
+        EXPECT_EQ(list->child(row)->text(QAccessible::Name), rows[row].shown);
+        EXPECT_EQ(DoubleClick(CentreOf(row)), QByteArrayList{rows[row].bytes});
+        m_list.setCurrentIndex(m_list.model()->index(row, 0));
+        QTest::keySequence(&m_list, QKeySequence::Copy);
+        const QMimeData* offered = QGuiApplication::clipboard()->mimeData();
+        ASSERT_NE(offered, nullptr);
+        EXPECT_EQ(offered->text(), rows[row].copied);
+        EXPECT_EQ(offered->data(QStringLiteral("text/plain")), rows[row].copied.toUtf8());
+        const auto* bytes = dynamic_cast<const CBytesMimeData*>(offered);
+        ASSERT_NE(bytes, nullptr);
+        EXPECT_EQ(bytes->Bytes(), rows[row].bytes);
+    }
+    const int last = static_cast<int>(std::size(rows));
+    EXPECT_EQ(DoubleClick(CentreOf(last)), QByteArrayList{huge});
+    EXPECT_EQ(RowText(last), QString(CCommandListModel::kShownCharacters, u'A') + QChar(0x2026));
+    m_list.setCurrentIndex(m_list.model()->index(last, 0));
     QTest::keySequence(&m_list, QKeySequence::Copy);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromLatin1(huge));
 }
@@ -234,7 +297,7 @@ TEST_F(CommandListBoxTest, RowsAreEighteenPixelsWhateverTheFont)
 } // namespace
 
 // Typing in the list goes to the next command after the current one that starts with the typed
-// text, ignoring case, and round again; the bytes are compared as Latin-1 characters.
+// text, ignoring case, and round again; it compares the text the rows show.
 TEST(CommandListBoxSearch, TypingGoesToTheNextCommandThatStartsWithIt)
 {
     const struct
@@ -249,6 +312,7 @@ TEST(CommandListBoxSearch, TypingGoesToTheNextCommandThatStartsWithIt)
         {"after the current row", {"b1", "A2", "b3"}, 0, "b", 2},
         {"round again", {"b1", "A2", "C3"}, 0, "b", 0},
         {"Latin-1 letters", {"\xE4x", "\xC4y"}, -1, QStringLiteral("\u00C4Y"), 1},
+        {"UTF-8 letters", {"\xC3\xA4x", "\xC3\x84y"}, -1, QStringLiteral("\u00C4Y"), 1},
         {"no match", {"A1", "b2"}, 1, "z", 1},
     };
     for (const auto& row : rows)

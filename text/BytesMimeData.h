@@ -1,7 +1,11 @@
-// CLatin1MimeData: text put on the clipboard as bytes, one character each (Latin-1: byte b is
-// the character U+00bb), and turned into characters only when a program asks for them, so that
-// a copy costs nothing in proportion to its length until it is pasted. Pasting into the Input
-// field of this program takes the bytes themselves (Bytes()) and converts nothing.
+// CBytesMimeData: text put on the clipboard as bytes, and turned into characters only when a
+// program asks for them, so that a copy costs nothing in proportion to its length until it is
+// pasted. Pasting into the Input field of this program takes the bytes themselves (Bytes()) and
+// converts nothing.
+//
+// Other programs get the bytes as the place they were copied from shows them: the Input field
+// one character a byte (Latin-1: byte b is the character U+00bb), the command list as system
+// text (text/SystemText.h).
 //
 // The bytes are a QByteArray, shared rather than copied, or a stretch of another owner's
 // storage that the offer keeps alive by holding a share of that owner.
@@ -14,12 +18,18 @@
 #include <memory>
 #include <string_view>
 
-class CLatin1MimeData : public QMimeData
+class CBytesMimeData : public QMimeData
 {
   public:
-    explicit CLatin1MimeData(QByteArray bytes);
+    enum class Reading
+    {
+        Latin1,
+        SystemText,
+    };
+
+    CBytesMimeData(QByteArray bytes, Reading reading);
     // `bytes` must stay where they are while `owner` is held.
-    CLatin1MimeData(std::string_view bytes, std::shared_ptr<const void> owner);
+    CBytesMimeData(std::string_view bytes, std::shared_ptr<const void> owner, Reading reading);
 
     // The bytes as an array of their own: the offered array itself, or a copy of bytes that
     // belong to another owner (the copy may outlive the offer).
@@ -34,4 +44,5 @@ class CLatin1MimeData : public QMimeData
   private:
     const std::shared_ptr<const void> m_owner;
     const QByteArray m_bytes; // over the owner's storage when there is an owner
+    const Reading m_reading;
 };
