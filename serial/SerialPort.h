@@ -6,10 +6,10 @@
 //
 // Threads: Open, Close, GetState, SetState, SetTimeouts and the lock operations run on one
 // thread at a time, normally the user-interface thread; a second Close that meets one under way
-// on another thread returns 1 once the first has taken the device. Read (the receive worker) and Write (the
-// sender) may run on other threads at the same time as each other and as Close: Close wakes a
-// Read or Write in progress, which then returns 0, and no transfer ever touches a closed or
-// reused descriptor. Close lets output the line has not sent yet leave for at most
+// on another thread returns 1 once the first has taken the device. Read (the receive worker)
+// and Write (the sender) may run on other threads at the same time as each other and as Close:
+// Close wakes a Read or Write in progress, which then returns 0, and no transfer ever touches a
+// closed or reused descriptor. Close lets output the line has not sent yet leave for at most
 // kCloseDrainLimit (less when the queued bytes need less), then discards the rest and keeps the
 // count (GetDiscardedAtClose); so Close may take up to that long, and a caller that must not
 // wait runs it beside. Whoever starts a thread that reads or writes joins it before the object is
