@@ -68,26 +68,36 @@ TEST_F(CloseWhileBusyTest, ASenderNeverWaitsBehindIdleReads)
 TEST(PortLockTest, BehavesAsAnOwnedRecursiveMutex)
 {
     CSerialPort port;
-    std::string results; // one digit per call, in call order
-    const auto note = [&](int r) { results += std::to_string(r); };
-    note(port.Lock(0));
-    note(port.Unlock());
-    note(port.CreateLock());
-    note(port.Lock(MAXDWORD));
-    note(port.Lock(0));
-    note(Call([&] { return port.Lock(20) * 10 + port.Unlock(); }).Result()); // not the owner
-    note(port.Unlock());
-    note(port.Unlock());
-    note(port.Unlock());
-    note(Call(
-             [&]
-             {
-                 const int locked = port.Lock(0);
-                 return locked + port.Unlock();
-             })
-             .Result());
-    note(port.DestroyLock());
-    note(port.HasLock());
-    EXPECT_EQ(results, "00111011021"
-                       "0");
+    EXPECT_EQ(port.Lock(0), 0); // no lock yet
+    EXPECT_EQ(port.Unlock(), 0);
+    EXPECT_EQ(port.CreateLock(), 1);
+    EXPECT_EQ(port.Lock(MAXDWORD), 1);
+    EXPECT_EQ(port.Lock(0), 1); // its owner takes it again
+    int locked = -1;
+    int unlocked = -1;
+    Call(
+        [&]
+        {
+            locked = port.Lock(20);
+            unlocked = port.Unlock();
+            return 0;
+        })
+        .Result();
+    EXPECT_EQ(locked, 0); // another thread waits in vain
+    EXPECT_EQ(unlocked, 0);
+    EXPECT_EQ(port.Unlock(), 1);
+    EXPECT_EQ(port.Unlock(), 1);
+    EXPECT_EQ(port.Unlock(), 0); // no longer held
+    Call(
+        [&]
+        {
+            locked = port.Lock(0);
+            unlocked = port.Unlock();
+            return 0;
+        })
+        .Result();
+    EXPECT_EQ(locked, 1); // free now, for another thread too
+    EXPECT_EQ(unlocked, 1);
+    EXPECT_EQ(port.DestroyLock(), 1);
+    EXPECT_EQ(port.HasLock(), 0);
 }

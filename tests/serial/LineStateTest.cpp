@@ -10,7 +10,9 @@ TEST_F(LineStateTest, EveryRateAndWhatAPseudoTerminalKeepsReachTheDevice)
     ASSERT_TRUE(OpenWithDefaults());
     DCB dcb;
     ASSERT_TRUE(port.GetState(&dcb));
-    EXPECT_EQ(dcb.DCBlength * 1000 + dcb.fDtrControl * 10 + dcb.fRtsControl, 28011u);
+    EXPECT_EQ(dcb.DCBlength, 28u);
+    EXPECT_EQ(dcb.fDtrControl, DTR_CONTROL_ENABLE);
+    EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_ENABLE);
     dcb.DCBlength = 5;
     EXPECT_TRUE(port.SetState(dcb));
     EXPECT_EQ(dcb.DCBlength, 5u); // the caller's record keeps its length
@@ -27,13 +29,15 @@ TEST_F(LineStateTest, EveryRateAndWhatAPseudoTerminalKeepsReachTheDevice)
     const termios2 t = pty.Settings();
     EXPECT_EQ(t.c_cflag & (CSTOPB | CRTSCTS), 0u);
     EXPECT_EQ(t.c_iflag, tcflag_t{IXON | IXOFF});
-    EXPECT_EQ(t.c_cc[VSTART] * 1000 + t.c_cc[VSTOP], 0x11 * 1000 + 0x13);
+    EXPECT_EQ(t.c_cc[VSTART], cc_t{0x11});
+    EXPECT_EQ(t.c_cc[VSTOP], cc_t{0x13});
     ASSERT_TRUE(port.GetState(&dcb));
     EXPECT_TRUE(dcb.fOutX && dcb.fInX && !dcb.fOutxCtsFlow && dcb.StopBits == ONESTOPBIT);
     // A pseudo-terminal has no wire to frame: it keeps 8 bits without parity, and says so.
     ASSERT_TRUE(Apply(1, 2, 0, 2, kFlowNone));
     ASSERT_TRUE(port.GetState(&dcb));
-    EXPECT_EQ(dcb.ByteSize * 10 + dcb.Parity, 80);
+    EXPECT_EQ(dcb.ByteSize, 8);
+    EXPECT_EQ(dcb.Parity, NOPARITY);
 }
 
 TEST_F(LineStateTest, ARejectedRecordChangesNothingOnTheDevice)
