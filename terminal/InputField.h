@@ -1,19 +1,22 @@
-// CInputField: the Input field of the terminal window, a single-line editor of 8-bit text. It
-// holds its text as bytes, one character each (Latin-1: byte b is the character U+00bb), so
-// what the window sends is exactly what was typed or picked, and a command line goes in byte
-// for byte. It offers what a single-line field does: a caret, selection with the mouse and
-// Shift with the arrow keys, Home/End, word moves, Backspace/Delete, Ctrl+A/C/X/V, undo and redo,
-// the X11 primary selection, a context menu, scrolling sideways to follow the caret. Enter
-// emits returnPressed and passes the key on, like a line edit.
+// CInputField: the Input field of the terminal window, written for it because a stock line edit
+// lays out its whole text on every change: with a picked or pasted command of 1 Mi characters a
+// keystroke took over a second, and hex commands run to megabytes. Do not swap it back for one.
+// It is a single-line editor of 8-bit text that holds its text as bytes, one character each
+// (Latin-1: byte b is the character U+00bb), so what the window sends is exactly what was typed
+// or picked, and a command line goes in byte for byte. It offers what a single-line field does:
+// a caret, selection with the mouse and Shift with the arrow keys, Home/End, word moves,
+// Backspace/Delete, Ctrl+A/C/X/V, undo and redo, the X11 primary selection, a context menu,
+// scrolling sideways to follow the caret. Enter emits returnPressed and passes the key on, like
+// a line edit.
 //
 // Only the visible run of characters is ever measured or drawn: every character has a fixed
 // advance in the widget's font (kerning off), so the caret, scrolling and painting cost time in
 // proportion to the field's width, whatever the text's length. Word moves, erasing a word and
 // selecting one by double-click look for its end at most 64 Ki characters away and stop there:
-// a long hex command is one word. Copy and the primary selection
-// hand over a shared reference to the text and turn it into characters only when another
-// program asks; pasting back what the field itself or the command list copied takes the bytes
-// as they are, and any other text is checked and converted in one pass. Assistive
+// a long hex command is one word. Copy and the primary selection hand over a shared reference
+// to the text and turn it into characters only when another program asks; pasting back what
+// the field itself or the command list copied takes the bytes as they are, and any other text
+// is checked and converted in one pass. Assistive
 // technologies see an editable text (its name is the widget's accessible name) whose every
 // call costs in proportion to what it asks for, and hear every change as text events.
 //
