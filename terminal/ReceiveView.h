@@ -27,7 +27,8 @@
 // milliseconds' work) is read from the log then; a longer one is read beside in the same way
 // as soon as it is made, and handed over whole when asked for (a program that asks before the
 // read is done gets nothing), so another program's paste never holds the window or the
-// receive worker.
+// receive worker. The copying lives in ReceiveViewCopy.cpp, the accessible interface in
+// terminal/accessible/.
 //
 // User-interface thread only; each copy and each read for the primary selection runs on a
 // thread of its own, joined before the next starts and at the view's end. The log must outlive
