@@ -28,6 +28,10 @@
 //
 // User-interface thread only. Bytes() may be handed to another thread: the copy shares the
 // field's buffer, and the field's next change copies the text rather than touching it.
+//
+// InputField.cpp holds the widget (painting, keys, mouse, scrolling), InputFieldEditing.cpp
+// how the text changes (edits, undo, what may go in, the clipboard), and
+// terminal/accessible/InputFieldAccessible.cpp the interface assistive technologies use.
 #pragma once
 
 #include <QBasicTimer>
