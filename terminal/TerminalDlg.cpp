@@ -51,7 +51,7 @@ namespace
 constexpr std::uint32_t kReadTimeoutMs = 50; // a read waits this long for a first byte
 constexpr std::uint32_t kWriteTimeoutMs = 300;
 constexpr int kPortChangePauseMs = 500;
-constexpr int kLinkWatchMs = 250; // how soon the port pane tells of an unplugged device
+constexpr int kLinkWatchMs = 250; // how often the port pane tells a send's progress
 
 // A control looked up by id, as the kind the layout table gives it. A control whose kind no
 // longer matches the table stops the program here rather than being used as the wrong type.
@@ -536,6 +536,8 @@ void CTerminalDlg::OnSendChars()
     m_refusedSend = queued ? 0 : count;
     m_refusedWaiting = queued ? 0 : m_sender.State().waiting;
     ShowPortPane();
+    if (queued)
+        m_linkWatch.start();
 }
 
 int CTerminalDlg::WriteBytes(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t* sent,
@@ -740,7 +742,6 @@ void CTerminalDlg::StartWorker()
     m_worker = std::thread(&CTerminalDlg::ReceiveWorkerProc, this);
     m_shownLinkState = LinkState::Connected;
     m_deviceBack = false;
-    m_linkWatch.start();
 }
 
 void CTerminalDlg::StopWorker()
@@ -753,7 +754,9 @@ void CTerminalDlg::StopWorker()
 
 // An unplugged device leaves the port open, as failed reads always did, so the pane's text
 // stays; its tooltip tells the user that the device is gone and, later, that it is back. The
-// same look keeps a send's progress in the tooltip up to date.
+// worker asks for this look when its reads start or stop failing, which is when the device
+// goes and comes back; while a send is in progress the link watch also looks every
+// kLinkWatchMs to keep its progress in the tooltip up to date. An idle port wakes nobody here.
 void CTerminalDlg::WatchLink()
 {
     const LinkState state = m_port.GetLinkState();
@@ -764,19 +767,26 @@ void CTerminalDlg::WatchLink()
         m_shownLinkState = state;
     }
     ShowPortPane();
+    if (!m_sender.State().busy)
+        m_linkWatch.stop();
 }
 
 // One pass reads what is queued and appends it; the pacer says how long to rest before the next
-// (terminal/ReceivePacer.h) and posts the view's refresh.
+// (terminal/ReceivePacer.h) and posts the view's refresh. Reads that start or stop failing
+// (the device went or came back) ask the window to look at the link.
 void CTerminalDlg::ReceiveWorkerProc()
 {
     std::vector<std::uint8_t> buffer(CReceivePacer::kReadBlock);
+    bool lastRead = true;
     while (m_bPortOpen != 0)
     {
         std::uint32_t count = 0;
         const bool read = m_port.Read(buffer.data(), CReceivePacer::kReadBlock, &count) != 0;
         if (read && count > 0)
             m_receiveLog.AppendBytes(buffer.data(), count);
+        if (read != lastRead)
+            QMetaObject::invokeMethod(this, &CTerminalDlg::WatchLink, Qt::QueuedConnection);
+        lastRead = read;
         std::this_thread::sleep_for(m_pacer.AfterRead(count, read));
     }
 }

@@ -173,7 +173,7 @@ class CTerminalDlg : public QDialog
     std::thread m_commandLoader; // while "Open file" reads m_commandFile
     QString m_loadingPath;
     CReceivePacer m_pacer; // when the worker reads and the view is refreshed
-    QTimer m_linkWatch;    // while open: notices the device going and coming back, shows progress
+    QTimer m_linkWatch;    // while a send is in progress: shows its progress
     LinkState m_shownLinkState = LinkState::Closed;
 
     // What the port pane tells (ShowPortPane).
