@@ -48,23 +48,10 @@
 
 namespace
 {
-// The receive worker's cadence (see ReceiveWorkerProc).
-constexpr std::uint32_t kReadBlock = 64 * 1024; // bytes a read may take at most
-constexpr std::uint32_t kShortRead = 1024;      // a read below this found the queue nearly empty
-constexpr double kRestBytes = 4096; // the line discipline's buffer: a rest never lets more pile up
-constexpr auto kWorkerPause = std::chrono::milliseconds(10); // the rest of an idle line
 constexpr std::uint32_t kReadTimeoutMs = 50; // a read waits this long for a first byte
 constexpr std::uint32_t kWriteTimeoutMs = 300;
 constexpr int kPortChangePauseMs = 500;
-// While data arrives the view is refreshed once a frame, and no more often: each refresh that
-// moves the rows costs the program and the display server about the same whatever it shows.
-constexpr std::chrono::milliseconds kFrame(33);
-// A request this close to its frame is drawn at once: the worker times its rest from its own
-// request, and the frame came a little after that. A refresh held for its frame comes just
-// after the frame is due, so that the bytes the worker reads at that moment are in it.
-constexpr std::chrono::milliseconds kFrameEarly(2);
-constexpr int kFrameSlackMs = 1;
-constexpr int kLinkWatchMs = 250; // how soon the port pane tells of an unplugged device
+constexpr int kLinkWatchMs = 250; // how often the port pane tells a send's progress
 
 // A control looked up by id, as the kind the layout table gives it. A control whose kind no
 // longer matches the table stops the program here rather than being used as the wrong type.
@@ -184,13 +171,11 @@ CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
     m_bannerFont = BannerFont();
     SetCommandFileChooser(nullptr);
 
-    m_frameClock.setTimerType(Qt::PreciseTimer);
-    m_frameClock.setSingleShot(true);
-    connect(&m_frameClock, &QTimer::timeout, this, &CTerminalDlg::OnFrame);
     m_linkWatch.setInterval(kLinkWatchMs);
     connect(&m_linkWatch, &QTimer::timeout, this, &CTerminalDlg::WatchLink);
 
     CreateControls();
+    connect(&m_pacer, &CReceivePacer::frameDue, m_ctrlReceive, &CReceiveView::Refresh);
     OnInitDialog();
     FitContents();
     BindEvents();
@@ -209,7 +194,6 @@ CTerminalDlg::~CTerminalDlg()
     m_port.Close();
     m_sender.Join();
     StopWorker();
-    m_frameClock.stop();
     // The view is a child widget and so outlives the members; it must not reach the log then.
     m_ctrlReceive->SetLog(nullptr);
 }
@@ -623,6 +607,8 @@ void CTerminalDlg::OnSendChars()
     m_refusedSend = queued ? 0 : count;
     m_refusedWaiting = queued ? 0 : m_sender.State().waiting;
     ShowPortPane();
+    if (queued)
+        m_linkWatch.start();
 }
 
 int CTerminalDlg::WriteBytes(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t* sent,
@@ -670,7 +656,7 @@ int CTerminalDlg::OnReceive(const std::uint8_t* bytes, std::uint32_t count)
     if (bytes == nullptr || count == 0)
         return 0;
     m_receiveLog.AppendBytes(bytes, count);
-    RequestViewUpdate();
+    m_pacer.OnReceived(count);
     return 1;
 }
 
@@ -828,7 +814,6 @@ void CTerminalDlg::StartWorker()
     m_worker = std::thread(&CTerminalDlg::ReceiveWorkerProc, this);
     m_shownLinkState = LinkState::Connected;
     m_deviceBack = false;
-    m_linkWatch.start();
 }
 
 void CTerminalDlg::StopWorker()
@@ -841,7 +826,9 @@ void CTerminalDlg::StopWorker()
 
 // An unplugged device leaves the port open (the port object waits for it to come back), so the
 // pane's text stays; its tooltip tells the user that the device is gone and, later, that it is
-// back. The same look keeps a send's progress in the tooltip up to date.
+// back. The worker asks for this look when its reads start or stop failing, which is when the
+// device goes and comes back; while a send is in progress the link watch also looks every
+// kLinkWatchMs to keep its progress in the tooltip up to date. An idle port wakes nobody here.
 void CTerminalDlg::WatchLink()
 {
     const LinkState state = m_port.GetLinkState();
@@ -852,87 +839,28 @@ void CTerminalDlg::WatchLink()
         m_shownLinkState = state;
     }
     ShowPortPane();
+    if (!m_sender.State().busy)
+        m_linkWatch.stop();
 }
 
-// One pass reads what is queued, up to kReadBlock bytes, and appends it. Only a short read
-// (under kShortRead bytes: the queue was nearly empty) is followed by a rest, so that a line
-// that trickles costs few wake-ups. The rest lasts until the view's next frame is due, so
-// that bytes are read just before they are shown (kWorkerPause when nothing came and no frame
-// is due); after bytes whose frame is drawn at once, that is the frame after it. It is
-// never longer than the line takes, at the rate of the last frame's time, to bring
-// kRestBytes: a flood is read back to back, and a short read in it (the line discipline
-// now and then hands over a few bytes first, more often when other work takes the cores)
-// rests a fraction of a millisecond. Measured on a pseudo-terminal: a fixed 10 ms rest
-// after every short read bounds a flood at a few MB/s, and longer rests throttle it more.
-// At 115200 baud the worker reads about 380 bytes once a frame.
+// One pass reads what is queued and appends it; the pacer says how long to rest before the next
+// (terminal/ReceivePacer.h) and posts the view's refresh. Reads that start or stop failing
+// (the device went or came back) ask the window to look at the link.
 void CTerminalDlg::ReceiveWorkerProc()
 {
-    using namespace std::chrono;
-    std::vector<std::uint8_t> buffer(kReadBlock);
-    auto window = steady_clock::now();
-    double windowBytes = 0;
-    double bytesPerSecond = 0; // over the last frame's time
+    std::vector<std::uint8_t> buffer(CReceivePacer::kReadBlock);
+    bool lastRead = true;
     while (m_bPortOpen != 0)
     {
         std::uint32_t count = 0;
-        const bool read = m_port.Read(buffer.data(), kReadBlock, &count) != 0;
-        if (read)
-            OnReceive(buffer.data(), count);
-        const auto now = steady_clock::now();
-        windowBytes += count;
-        if (now - window >= kFrame)
-        {
-            bytesPerSecond = windowBytes / duration<double>(now - window).count();
-            window = now;
-            windowBytes = 0;
-        }
-        if (read && count >= kShortRead)
-            continue;
-        auto due = nanoseconds(m_lastFrameNs.load()) + kFrame - now.time_since_epoch();
-        if (count > 0 && due <= nanoseconds::zero())
-            due = kFrame; // the frame for these bytes is being drawn now: rest until the next
-        auto rest = count > 0 ? due : std::max<nanoseconds>(kWorkerPause, due);
-        if (bytesPerSecond > 0)
-            rest = std::min(
-                rest, duration_cast<nanoseconds>(duration<double>(kRestBytes / bytesPerSecond)));
-        std::this_thread::sleep_for(rest);
+        const bool read = m_port.Read(buffer.data(), CReceivePacer::kReadBlock, &count) != 0;
+        if (read && count > 0)
+            m_receiveLog.AppendBytes(buffer.data(), count);
+        if (read != lastRead)
+            QMetaObject::invokeMethod(this, &CTerminalDlg::WatchLink, Qt::QueuedConnection);
+        lastRead = read;
+        std::this_thread::sleep_for(m_pacer.AfterRead(count, read));
     }
-}
-
-// The view is refreshed at most once a frame while data arrives, and not at all otherwise. The
-// worker marks the view stale and, unless a refresh is already on its way, posts one request;
-// the user-interface thread refreshes at once when a frame is due, or else starts the frame
-// clock for the moment it will be. So a block after a quiet spell is shown at once, a block
-// early in a frame is shown when that frame ends, and a stream is shown right after the
-// worker's reads, which rest until the frame is due. The worker never waits for the
-// user-interface thread.
-void CTerminalDlg::RequestViewUpdate()
-{
-    m_viewStale = true;
-    if (!m_framePosted.exchange(true))
-        QMetaObject::invokeMethod(this, &CTerminalDlg::OnFrameRequest, Qt::QueuedConnection);
-}
-
-void CTerminalDlg::OnFrameRequest()
-{
-    using namespace std::chrono;
-    const auto wait =
-        nanoseconds(m_lastFrameNs.load()) + kFrame - steady_clock::now().time_since_epoch();
-    if (wait <= kFrameEarly)
-        OnFrame();
-    else
-        m_frameClock.start(static_cast<int>(ceil<milliseconds>(wait).count()) + kFrameSlackMs);
-}
-
-void CTerminalDlg::OnFrame()
-{
-    m_framePosted = false;
-    if (!m_viewStale.exchange(false))
-        return;
-    m_lastFrameNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        std::chrono::steady_clock::now().time_since_epoch())
-                        .count();
-    m_ctrlReceive->Refresh();
 }
 
 // "Open port" and "Close port" take turns, each disabled by its own click, and while a close or a

@@ -20,11 +20,11 @@
 // session (short sends, refused presses, discarded or lost output) go.
 //
 // Threads: every handler runs on the user-interface thread. The receive worker (one at most)
-// reads the port and calls OnReceive, which appends to the receive log under the log's lock and
-// marks the view stale, posting a request when a frame is due; it never waits for the
-// user-interface thread. So the user-interface thread can, and does, join the old worker before
-// it reopens the port and before the window's members are destroyed. The view is refreshed at
-// most once a frame (33 ms) and not at all while no data comes.
+// reads the port and appends to the receive log under the log's lock; the pacer
+// (terminal/ReceivePacer.h) says how long it rests between reads and when the view is
+// refreshed, which is never while no data comes. The worker never waits for the user-interface
+// thread. So the user-interface thread can, and does, join the old worker before it reopens
+// the port and before the window's members are destroyed.
 // A command file is read and split by the command loader thread (one at most) into
 // m_commandFile; the loader posts its result as its last act and never waits for the
 // user-interface thread, which then joins it and takes the lines. The window's end abandons a
@@ -61,6 +61,7 @@
 #include "serial/CommTypes.h"
 #include "serial/SerialPort.h"
 #include "terminal/ReceiveLog.h"
+#include "terminal/ReceivePacer.h"
 #include "terminal/Sender.h"
 
 #include <QDialog>
@@ -120,8 +121,9 @@ class CTerminalDlg : public QDialog
     // hears how many the port has taken so far. Runs on the sender's thread.
     int WriteBytes(const std::uint8_t* bytes, std::uint32_t count, std::uint32_t* sent = nullptr,
                    const CSerialPort::WriteProgress& progress = {});
-    // Adds a block of received bytes to the log and asks for the view to be refreshed. Returns
-    // 1 when given bytes, 0 for none. Called by the receive worker; safe from any thread.
+    // Adds a block of received bytes to the log and asks for the view to be refreshed, as the
+    // receive worker does with what it reads. Returns 1 when given bytes, 0 for none. Safe from
+    // any thread.
     int OnReceive(const std::uint8_t* bytes, std::uint32_t count);
 
     bool IsPortOpen() const { return m_bPortOpen.load() != 0; }
@@ -149,9 +151,6 @@ class CTerminalDlg : public QDialog
     void StartWorker();
     void StopWorker();
     void ReceiveWorkerProc();
-    void RequestViewUpdate();
-    void OnFrameRequest();
-    void OnFrame();
     void WatchLink();
     SendEnd SendBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t* sent,
                       const CSerialPort::WriteProgress& progress);
@@ -181,11 +180,8 @@ class CTerminalDlg : public QDialog
     std::thread m_worker;
     std::thread m_commandLoader; // while "Open file" reads m_commandFile
     QString m_loadingPath;
-    std::atomic<bool> m_viewStale{false};       // the log has news the view has not shown
-    std::atomic<bool> m_framePosted{false};     // a refresh request or frame is on its way
-    std::atomic<std::int64_t> m_lastFrameNs{0}; // the last refresh, on the steady clock
-    QTimer m_frameClock; // holds a refresh requested early in a frame until the frame is due
-    QTimer m_linkWatch;  // while open: notices the device going and coming back, shows progress
+    CReceivePacer m_pacer; // when the worker reads and the view is refreshed
+    QTimer m_linkWatch;    // while a send is in progress: shows its progress
     LinkState m_shownLinkState = LinkState::Closed;
 
     int m_portWork = 0; // a close or a port change is running (CPortWork)
