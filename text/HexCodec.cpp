@@ -1,5 +1,6 @@
 #include "text/HexCodec.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -90,4 +91,23 @@ void BytesToHex(const std::uint8_t* bytes, std::uint32_t count, char* text)
         return;
     for (std::uint32_t i = 0; i < count; ++i)
         std::memcpy(text + 2 * static_cast<std::size_t>(i), kTables.pairs[bytes[i]], 2);
+}
+
+std::vector<std::uint8_t> DecodeHexText(const char* text, std::uint32_t length,
+                                        const std::atomic<bool>& stop)
+{
+    constexpr std::uint32_t kSlice = 1 << 20; // characters, even so that no pair is split
+    std::vector<std::uint8_t> bytes(length / 2 + 2, 0);
+    std::uint32_t count = 0;
+    for (std::uint32_t at = 0; at < length; at += kSlice)
+    {
+        if (stop)
+            return {};
+        std::uint32_t decoded = 0;
+        HexToBytes(text + at, std::min<std::uint32_t>(kSlice, length - at), bytes.data() + at / 2,
+                   &decoded);
+        count += decoded;
+    }
+    bytes.resize(count);
+    return bytes;
 }

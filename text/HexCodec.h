@@ -7,11 +7,13 @@
 // than rejected; an odd last character becomes the high nibble of one more byte.
 //
 // Both conversions are stateless, allocate nothing, write only into the caller's buffers and
-// may run on any thread.
+// may run on any thread; so does DecodeHexText, which allocates the bytes it returns.
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <vector>
 
 // The digit value of one character: 0-15 for hex digits, the character's own code otherwise.
 std::uint8_t HexDigitValue(char ch);
@@ -23,6 +25,14 @@ std::array<char, 2> ByteToHexChars(std::uint8_t b);
 // those bytes is written. `count` (may be null) receives the number of bytes written when it
 // is above 0, and is set to 0 first. A null `text` or `bytes` does nothing at all.
 void HexToBytes(const char* text, std::uint32_t length, std::uint8_t* bytes, std::uint32_t* count);
+
+// One send's bytes from its text: `length` characters decoded pairwise into the first
+// ceil(length / 2) bytes of a zeroed buffer of length / 2 + 2, of which only those are returned.
+// It decodes a slice of 1 Mi characters at a time and gives up between slices once `stop` is
+// set (by any thread), returning nothing, so that a stop ends even the decode of a huge text
+// at once.
+std::vector<std::uint8_t> DecodeHexText(const char* text, std::uint32_t length,
+                                        const std::atomic<bool>& stop);
 
 // Encodes `count` bytes into exactly 2 * count characters of `text`, without a terminator.
 // A null pointer or a zero count writes nothing.

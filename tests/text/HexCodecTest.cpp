@@ -44,6 +44,11 @@ TEST_P(HexToBytesRows, TakesEveryCharacterAsADigitWithoutSkippingOrRejecting)
 {
     const auto& [text, bytes] = GetParam();
     EXPECT_EQ(Decode(text), std::make_pair(bytes, static_cast<std::uint32_t>(bytes.size())));
+    // A send decodes its whole text the same way.
+    const std::atomic<bool> never{false};
+    const std::vector<std::uint8_t> sent =
+        DecodeHexText(text.data(), static_cast<std::uint32_t>(text.size()), never);
+    EXPECT_EQ(std::string(sent.begin(), sent.end()), bytes);
 }
 
 // Non-digits count at their own code: (16 * hi + lo) mod 256.
@@ -55,6 +60,24 @@ INSTANTIATE_TEST_SUITE_P(
                     std::pair{"01 02"s, "\x01\x00\x20"s}, std::pair{"F\xFF"s, "\xEF"s},
                     std::pair{"\xB0\xB0"s, "\xB0"s}, std::pair{"\xFF"s, "\xF0"s},
                     std::pair{"9aZ"s, "\x9A\xA0"s}));
+
+TEST(DecodeHexText, ASendLongerThanASliceDecodesWholeUnlessStopped)
+{
+    // An odd length over two slices: pairs never straddle a slice, the last digit is the high
+    // nibble of one more byte.
+    std::string text;
+    std::mt19937 random(7);
+    for (int i = 0; i < (2 << 20) + 3; ++i)
+        text += "0123456789abcdefG "[random() % 18];
+    const auto [expected, count] = Decode(text);
+    std::atomic<bool> stop{false};
+    const std::vector<std::uint8_t> sent =
+        DecodeHexText(text.data(), static_cast<std::uint32_t>(text.size()), stop);
+    EXPECT_EQ(sent.size(), count);
+    EXPECT_TRUE(std::string(sent.begin(), sent.end()) == expected);
+    stop = true;
+    EXPECT_TRUE(DecodeHexText(text.data(), static_cast<std::uint32_t>(text.size()), stop).empty());
+}
 
 TEST(HexToBytes, EmptyAndNullInputs)
 {
