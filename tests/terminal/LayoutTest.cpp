@@ -5,6 +5,7 @@
 // rounded differently at each; the checks themselves do not depend on the scale.
 #include "PtyDevice.h"
 #include "commands/CommandListBox.h"
+#include "terminal/Contrast.h"
 #include "terminal/ControlIds.h"
 #include "terminal/InputField.h"
 #include "terminal/ReceiveView.h"
@@ -28,22 +29,6 @@
 
 namespace
 {
-// WCAG 2 contrast: relative luminance of sRGB colours, ratio of the lighter to the darker.
-double Luminance(const QColor& c)
-{
-    const auto linear = [](double v)
-    { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
-
-double Contrast(const QColor& a, const QColor& b)
-{
-    const double la = Luminance(a), lb = Luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-constexpr double kReadableContrast = 4.5; // WCAG AA for normal-size text
-
 // What a dark desktop theme hands every program.
 QPalette DarkPalette()
 {
