@@ -4,6 +4,7 @@
 #include "res/Icons.h"
 #include "serial/LineSettings.h"
 #include "terminal/AboutDlg.h"
+#include "terminal/Contrast.h"
 #include "terminal/ControlIds.h"
 #include "terminal/InputField.h"
 #include "terminal/PortChoice.h"
@@ -64,91 +65,10 @@ template <class T> T* As(QWidget* widget)
     return control;
 }
 
-// WCAG 2 relative luminance and contrast ratio of two colours.
-double Luminance(const QColor& c)
-{
-    const auto linear = [](double v)
-    { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
-
-double Contrast(const QColor& a, const QColor& b)
-{
-    const double la = Luminance(a), lb = Luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-// One press's bytes: the Input's text, L 8-bit characters, decoded pairwise into the first
-// ceil(L / 2) bytes of a zeroed buffer of L / 2 + 2; only those are sent. It works in slices so
-// that a stop ends even the decode of a huge Input at once; it then returns nothing.
-std::vector<std::uint8_t> DecodeInput(const QByteArray& eight, const std::atomic<bool>& stop)
-{
-    constexpr std::uint32_t kSlice = 1 << 20; // characters, even so that no pair is split
-    const auto length = static_cast<std::uint32_t>(eight.size());
-    std::vector<std::uint8_t> bytes(length / 2 + 2, 0);
-    std::uint32_t count = 0;
-    for (std::uint32_t at = 0; at < length; at += kSlice)
-    {
-        if (stop)
-            return {};
-        std::uint32_t decoded = 0;
-        HexToBytes(eight.constData() + at, std::min<std::uint32_t>(kSlice, length - at),
-                   bytes.data() + at / 2, &decoded);
-        count += decoded;
-    }
-    bytes.resize(count);
-    return bytes;
-}
-
-constexpr double kReadableContrast = 4.5;
 // Behind the banner when the window's own colour would swallow its blue: a light grey on which
 // the banner reads as it does on a light desktop.
 const QColor kBannerBacking(240, 240, 240);
 
-// The banner as a screen reader meets it. Its label is hidden, but whenever the window shows,
-// the window paints the label's text in the label's rectangle: so assistive technology reads
-// a label there, showing that text, and described by what it is.
-class CBannerAccessible : public QAccessibleWidget
-{
-  public:
-    explicit CBannerAccessible(QLabel* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
-
-    QString text(QAccessible::Text t) const override
-    {
-        if (t == QAccessible::Name)
-            return Label()->text();
-        if (t == QAccessible::Description)
-            return Label()->accessibleName();
-        return QAccessibleWidget::text(t);
-    }
-
-    QAccessible::State state() const override
-    {
-        QAccessible::State s = QAccessibleWidget::state();
-        const QWidget* window = Label()->window();
-        s.invisible = !window->isVisible() || window->isMinimized();
-        s.readOnly = true;
-        return s;
-    }
-
-    QRect rect() const override
-    {
-        const QLabel* label = Label();
-        return QRect(label->parentWidget()->mapToGlobal(label->pos()), label->size());
-    }
-
-  private:
-    const QLabel* Label() const { return static_cast<const QLabel*>(widget()); }
-};
-
-QAccessibleInterface* BannerAccessibleFactory(const QString& className, QObject* object)
-{
-    if (className == QLatin1String("QLabel") && object != nullptr &&
-        object->objectName() == QLatin1String("IDC_BANNER") &&
-        qobject_cast<CTerminalDlg*>(object->parent()) != nullptr)
-        return new CBannerAccessible(static_cast<QLabel*>(object));
-    return nullptr;
-}
 } // namespace
 
 CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
@@ -160,8 +80,6 @@ CTerminalDlg::CTerminalDlg(SerialDeviceRoots roots, QWidget* parent)
           [this]
           { QMetaObject::invokeMethod(this, &CTerminalDlg::ShowPortPane, Qt::QueuedConnection); })
 {
-    static std::once_flag factoryInstalled;
-    std::call_once(factoryInstalled, [] { QAccessible::installFactory(BannerAccessibleFactory); });
     setWindowTitle(QString::fromLatin1(kTerminalTitle));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
@@ -602,8 +520,9 @@ void CTerminalDlg::OnSendChars()
     if (text.isEmpty())
         return;
     const std::uint64_t count = (static_cast<std::uint64_t>(text.size()) + 1) / 2;
-    const bool queued = m_sender.Queue(count, [text](const std::atomic<bool>& stop)
-                                       { return DecodeInput(text, stop); });
+    const bool queued = m_sender.Queue(
+        count, [text](const std::atomic<bool>& stop)
+        { return DecodeHexText(text.constData(), static_cast<std::uint32_t>(text.size()), stop); });
     m_refusedSend = queued ? 0 : count;
     m_refusedWaiting = queued ? 0 : m_sender.State().waiting;
     ShowPortPane();

@@ -18,6 +18,7 @@
 #include "StallMeter.h"
 #include "terminal/ControlIds.h"
 #include "terminal/TerminalDlg.h"
+#include "terminal/accessible/AccessibleFactory.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -277,6 +278,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    InstallAccessibleFactory();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -17,6 +17,7 @@
 #include "terminal/InputField.h"
 #include "terminal/TerminalDlg.h"
 #include "terminal/TerminalLayout.h"
+#include "terminal/accessible/AccessibleFactory.h"
 #include "text/CommandLine.h"
 
 #include <QApplication>
@@ -243,6 +244,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    InstallAccessibleFactory();
 
     constexpr qsizetype kMi = 1024 * 1024;
     for (const auto& [action, run] :

@@ -21,6 +21,7 @@
 #include "StallMeter.h"
 #include "terminal/ReceiveLog.h"
 #include "terminal/ReceiveView.h"
+#include "terminal/accessible/AccessibleFactory.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -180,6 +181,7 @@ int main(int argc, char** argv)
     }
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    InstallAccessibleFactory();
     if (!QGuiApplication::clipboard()->supportsSelection())
     {
         std::fprintf(stderr, "no primary selection here: run this under X (run-under-xvfb)\n");

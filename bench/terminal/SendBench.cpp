@@ -25,6 +25,7 @@
 #include <QEventLoop>
 #if __has_include("terminal/InputField.h")
 #include "terminal/InputField.h"
+#include "terminal/accessible/AccessibleFactory.h"
 #else
 #include <QLineEdit> // the Input field of the builds before the field of our own
 #endif
@@ -355,6 +356,7 @@ int main(int argc, char** argv)
     }
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    InstallAccessibleFactory();
     if (g_options.only.find('a') != std::string::npos)
         StalledDevice();
     if (g_options.only.find('b') != std::string::npos)

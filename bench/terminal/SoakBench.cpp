@@ -11,6 +11,7 @@
 #include "PtyDevice.h"
 #include "terminal/ControlIds.h"
 #include "terminal/TerminalDlg.h"
+#include "terminal/accessible/AccessibleFactory.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -205,6 +206,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    InstallAccessibleFactory();
 
     Soak soak;
     soak.options = options;

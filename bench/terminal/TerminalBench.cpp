@@ -32,6 +32,7 @@
 #include "terminal/ReceiveLog.h"
 #include "terminal/ReceiveView.h"
 #include "terminal/TerminalDlg.h"
+#include "terminal/accessible/AccessibleFactory.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -706,6 +707,7 @@ int main(int argc, char** argv)
     }
     argc = kept;
     QApplication app(argc, argv);
+    InstallAccessibleFactory();
     const auto wants = [](char part) { return g_options.only.find(part) != std::string::npos; };
 
     if (wants('a'))

@@ -1,7 +1,9 @@
 #include "terminal/accessible/AccessibleFactory.h"
 
+#include <QAccessible>
 #include <QObject>
 #include <QString>
+#include <mutex>
 
 QAccessibleInterface* TerminalAccessibleFactory(const QString& className, QObject* object)
 {
@@ -13,5 +15,13 @@ QAccessibleInterface* TerminalAccessibleFactory(const QString& className, QObjec
         return NewReceiveViewAccessible(object);
     if (className == QLatin1String("CStatusPane"))
         return NewStatusPaneAccessible(object);
+    if (className == QLatin1String("QLabel"))
+        return NewBannerAccessible(object);
     return nullptr;
+}
+
+void InstallAccessibleFactory()
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] { QAccessible::installFactory(TerminalAccessibleFactory); });
 }
