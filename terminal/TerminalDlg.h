@@ -1,10 +1,10 @@
 // CTerminalDlg: the terminal window, the program's one window. It owns the receive view, the
 // command list, the serial port object, the command file reader and the receive log, lays out
 // its 32 controls from the template (terminal/TerminalLayout.h), binds their notifications to
-// the handlers below in one event table (BindEvents), and runs the receive worker. It paints the
-// banner (the hidden IDC_BANNER label's text, blue, in that label's rectangle), which assistive
-// technology reads there as a label showing that text, and offers the About box from its
-// context menu and from Alt+A.
+// the handlers below in one event table (BindEvents; the set-up is in TerminalDlgSetup.cpp),
+// and runs the receive worker. It paints the banner (the hidden IDC_BANNER label's text, blue,
+// in that label's rectangle), which assistive technology reads there as a label showing that
+// text, and offers the About box from its context menu and from Alt+A.
 //
 // Port states: Closed ("Open port" enabled, "Close port" disabled, no worker) and Open (the
 // other way round, one worker). While a close or a port change runs, both port buttons and
@@ -19,16 +19,23 @@
 // had to discard or may have lost. A successful open starts afresh: the notes of the port's last
 // session (short sends, refused presses, discarded or lost output) go.
 //
-// Threads: every handler runs on the user-interface thread. The receive worker (one at most)
-// reads the port and appends to the receive log under the log's lock; the pacer
-// (terminal/ReceivePacer.h) says how long it rests between reads and when the view is
-// refreshed, which is never while no data comes. The worker never waits for the user-interface
-// thread. So the user-interface thread can, and does, join the old worker before it reopens
-// the port and before the window's members are destroyed.
+// Threads (the README's "Threads" table lists every thread of the program): every handler runs
+// on the user-interface thread. The receive worker (one at most) reads the port and appends to
+// the receive log under the log's lock; the pacer (terminal/ReceivePacer.h) says how long it
+// rests between reads and when the view is refreshed, which is never while no data comes. The
+// worker never waits for the user-interface thread. So the user-interface thread can, and does,
+// join the old worker before it reopens the port and before the window's members are destroyed.
 // A command file is read and split by the command loader thread (one at most) into
 // m_commandFile; the loader posts its result as its last act and never waits for the
 // user-interface thread, which then joins it and takes the lines. The window's end abandons a
-// load in progress and joins.
+// load in progress and joins. What runs off the user-interface thread, all else on it:
+//   - the receive worker: ReceiveWorkerProc, with m_port.Read, m_receiveLog.AppendBytes,
+//     m_pacer.AfterRead and, when reads start or stop failing, a posted WatchLink;
+//   - the sender's thread: the decode of each press (DecodeHexText, text/HexCodec.h),
+//     SendBytes and WriteBytes with m_port.Write, and the posted ShowPortPane when a send ends;
+//   - the command loader: m_commandFile.Load, then the posted OnCommandFileLoaded;
+//   - a close beside the window (RunBesideWithoutUserInput): m_port.Close;
+//   - any thread: OnReceive, IsPortOpen, SendingState.
 //
 // Sending: "Send chars" hands the Input's text to the sender (terminal/Sender.h, one thread at
 // most), which decodes it and writes it beside the receive worker; the handler returns at once,
