@@ -476,7 +476,8 @@ TEST_F(Uart8250, AStalledLineHoldsUpNeitherTheWindowNorTheReceiverAndLeavesNoTai
     expected.insert(expected.end(), next.begin(), next.end());
     HostGotExactly(expected);
     std::cout << "Uart8250: a 65,536-byte send timed out with " << timedOut.sent
-              << " bytes counted as sent\n";
+              << " bytes counted as sent; the window's longest gap meanwhile " << longestGap
+              << " ms\n";
 
     // Closing while the line is stalled: the send cut by it counts what had left the kernel's
     // queue. The UART's own 16-byte buffer is past that queue, and the close clears it: how full
